@@ -1,0 +1,222 @@
+#include "TestModel.h"
+
+#include "NumEdit.h"
+#include "StrngLib.h"
+#include "SysUtils.h"
+
+#include <algorithm>
+
+namespace {
+
+// The widest value each integer field can encode in its place of the PGM line.
+struct TCodeRange {
+    int Minimum;
+    int Maximum;
+};
+const TCodeRange HoldCodes{0, 4095};
+const TCodeRange CycleCodes{1, 99};
+
+std::string LocaleMask(const std::string& mask)
+{
+    return ReplaceFirst(mask, FindDecimalPoint(mask), std::string(1, DecimalSeparator));
+}
+
+double TargetStep(int targetType, const LoadInfoRec& cell)
+{
+    return targetType == 0 ? cell.LoadStep : 0.01;
+}
+
+// Steps 2-4 of the step encoders: the value snapped to the step, and its count of steps.
+struct TStepped {
+    std::string Text;
+    int Count;
+};
+TStepped Snap(const std::string& text, double step)
+{
+    const int64_t n = Round(TextToFloat(text, ' ') / step);
+    const std::string shown = FloatToStr(step * static_cast<double>(n));
+    // Through text, so that a quotient that is not whole to 15 digits raises.
+    const int count = StrToInt(FloatToStr(TextToFloat(shown, ' ') / step));
+    return {shown, count};
+}
+
+int IntegerField(const std::string& text, TCodeRange range)
+{
+    return std::clamp(StrToInt(RemoveChar(' ', text)), range.Minimum, range.Maximum);
+}
+
+}  // namespace
+
+TTestModel::TTestModel(int loadCell)
+{
+    loadCell_ = std::clamp(loadCell, 0, LoadCellCount - 1);
+    texts_[nfRecovery] = NumEditFixed(Range(nfRecovery).DefVal, Decimals(nfRecovery));
+    ResetMaskedFields();
+    EncodeAll();
+}
+
+TFieldRange TTestModel::Range(TNumField field) const
+{
+    const LoadInfoRec& cell = LoadCellTable[loadCell_];
+    switch (field) {
+    case nfTarget:
+        // Distance; the load (0) and percent (2) targets are kept for the table's sake.
+        return {LocaleMask("999.9;1;"), 0.1, 101.6, 0.1};
+    case nfTrigger:
+        return {LocaleMask(cell.TriggerMask), cell.TriggerMin, cell.TriggerMax, 0};
+    case nfSpeed:
+        return {LocaleMask("99.99;1;"), 0.01, 10.0, 0.01};
+    case nfCycles:
+        return {"99;1;", 1, 99, 1};
+    case nfHold:
+        return {"9999;1", 0, 4095, 0};
+    case nfRecovery:
+        return {"9999;1; ", -9999999, 4095, 0};
+    }
+    return {};
+}
+
+int TTestModel::Decimals(TNumField field) const
+{
+    return MaskDecimals(Range(field).Mask);
+}
+
+void TTestModel::ResetMaskedFields()
+{
+    // A new mask puts its edit back to the default value; the recovery edit keeps its own.
+    for (TNumField f : {nfTarget, nfTrigger, nfSpeed, nfCycles, nfHold})
+        texts_[f] = NumEditFixed(Range(f).DefVal, Decimals(f));
+}
+
+void TTestModel::EncodeAll()
+{
+    for (int f = 0; f < NumFieldCount; ++f) Encode(static_cast<TNumField>(f), texts_[f]);
+}
+
+void TTestModel::SetLoadCell(int index)
+{
+    if (index < 0 || index >= LoadCellCount) return;
+    loadCell_ = index;
+    ResetMaskedFields();
+    EncodeAll();
+}
+
+const std::string& TTestModel::Encode(TNumField field, const std::string& text)
+{
+    const TFieldRange range = Range(field);
+    const std::string checked = NumEditExitCheck(text, range.Minimum, range.Maximum, range.DefVal,
+                                                 MaskDecimals(range.Mask)).Text;
+    std::string shown, code;
+    switch (field) {
+    case nfTarget: {
+        const TStepped s = Snap(checked, TargetStep(TargetType(), LoadCellTable[loadCell_]));
+        const std::string hex = IntToHex(static_cast<int32_t>(s.Count), 4);
+        shown = s.Text;
+        code = hex.substr(hex.size() - 4);  // a negative load target keeps its 16-bit two's complement
+        break;
+    }
+    case nfTrigger: {
+        const TStepped s = Snap(checked, LoadCellTable[loadCell_].TriggerStep);
+        shown = s.Text;
+        code = IntToHex(static_cast<int32_t>(s.Count), 4);
+        break;
+    }
+    case nfSpeed: {
+        const double v = TextToFloat(checked, ' ') * 10;
+        int speedCode;
+        if (v >= 1) {
+            const int64_t n = Round(v);
+            shown = FloatToStr(static_cast<double>(n) / 10);
+            speedCode = StrToInt(FloatToStr(static_cast<double>(n + 9)));
+        } else {
+            shown = checked;
+            speedCode = StrToInt(FloatToStr(v * 10));
+        }
+        code = IntToHex(static_cast<int32_t>(speedCode), 2);
+        break;
+    }
+    case nfHold:
+    case nfRecovery: {
+        const int seconds = IntegerField(checked, HoldCodes);
+        shown = IntToStr(seconds);
+        code = IntToHex(static_cast<int32_t>(seconds), 3);
+        break;
+    }
+    case nfCycles: {
+        const int cycles = IntegerField(checked, CycleCodes);
+        shown = IntToStr(cycles);
+        code = IntToHex(static_cast<int32_t>(cycles), 2);
+        break;
+    }
+    }
+    texts_[field] = shown;
+    codes_[field] = code;
+    return texts_[field];
+}
+
+void TTestModel::SetReturnSpeed(int index)
+{
+    returnSpeed_ = std::clamp(index, 0, 1);
+}
+
+void TTestModel::SetRetrigger(bool checked)
+{
+    retrigger_ = checked;
+}
+
+void TTestModel::SetMode(int mode)
+{
+    if (mode < 0 || mode >= ModeCount) return;
+    mode_ = mode;
+    if (mode_ == 3) SetReturnSpeed(0);
+}
+
+void TTestModel::SetSlot(int slot)
+{
+    if (slot >= 0 && slot < SlotCount) slot_ = slot;
+}
+
+bool TTestModel::SetName(const std::string& name)
+{
+    const std::string cut = name.substr(0, NameLength);
+    if (LowerCase(cut).find("empty") != std::string::npos) {
+        name_.clear();
+        return false;
+    }
+    name_ = cut;
+    return true;
+}
+
+std::string TTestModel::PGM() const
+{
+    return "PGM1" + codes_[nfTrigger] + codes_[nfSpeed] + IntToStr(TargetType()) + codes_[nfTarget] +
+           codes_[nfHold] + codes_[nfRecovery] + IntToStr(returnSpeed_) + codes_[nfCycles] + (retrigger_ ? "0" : "1");
+}
+
+std::string TTestModel::GridValue(int row) const
+{
+    switch (row) {
+    case 0: return IntToStr(TestTypeIndex());
+    case 1: return IntToStr(TargetType());
+    case 2: return texts_[nfTarget];
+    case 3: return texts_[nfHold];
+    case 4: return texts_[nfTrigger];
+    case 5: return texts_[nfSpeed];
+    case 6: return IntToStr(returnSpeed_);
+    case 7: return texts_[nfCycles];
+    case 8: return texts_[nfRecovery];
+    case 9: return retrigger_ ? "0" : "1";
+    case 10: return IntToStr(loadCell_);
+    case 11: return ModeCode();
+    case 12: return IntToStr(slot_);
+    case 13: return name_;
+    }
+    return "";
+}
+
+std::array<std::string, GridRowCount> TTestModel::Grid() const
+{
+    std::array<std::string, GridRowCount> rows;
+    for (int i = 0; i < GridRowCount; ++i) rows[i] = GridValue(i);
+    return rows;
+}

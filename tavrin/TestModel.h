@@ -1,0 +1,78 @@
+// A test as the main window keeps it: the shown text of each field, the encoded fields of
+// the PGM line, and the 14 grid rows. No window here; the form binds its controls to it.
+#pragma once
+
+#include "KDGlob.h"
+
+#include <array>
+#include <string>
+
+enum TNumField { nfTarget, nfTrigger, nfSpeed, nfHold, nfRecovery, nfCycles };
+const int NumFieldCount = 6;
+
+// What the field's edit box gets from UpdateMasks.
+struct TFieldRange {
+    std::string Mask;  // with the locale's decimal separator
+    double Minimum;
+    double Maximum;
+    double DefVal;
+};
+
+class TTestModel {
+public:
+    // The start-up state: every field at its default and encoded, so that the PGM line says
+    // what the edits show.
+    explicit TTestModel(int loadCell = 0);
+
+    int LoadCell() const { return loadCell_; }
+    // loadcell_cbChange: the masks change and reset the fields they reach to their
+    // defaults; then every field is checked against its new range and encoded again.
+    void SetLoadCell(int index);
+
+    TFieldRange Range(TNumField field) const;
+    int Decimals(TNumField field) const;
+    const std::string& Text(TNumField field) const { return texts_[field]; }
+
+    // The field's encoder, given the text its edit holds; returns the text the edit shows
+    // afterwards. A value outside the field's range is clamped first. Raises EConvertError
+    // for text that does not encode, and then leaves the test as it was.
+    const std::string& Encode(TNumField field, const std::string& text);
+
+    int ReturnSpeed() const { return returnSpeed_; }
+    void SetReturnSpeed(int index);
+    bool Retrigger() const { return retrigger_; }
+    void SetRetrigger(bool checked);
+
+    // A row of ModeTable; TPA also sets the return speed to "Test Speed".
+    int Mode() const { return mode_; }
+    void SetMode(int mode);
+    const char* ModeCode() const { return ModeTable[mode_].Code; }
+    // The test-type box index each mode sets: the mode number, -1 beyond the box's items.
+    int TestTypeIndex() const { return mode_ < 3 ? mode_ : -1; }
+    int TargetType() const { return 1; }  // always Distance
+
+    int Slot() const { return slot_; }
+    void SetSlot(int slot);
+
+    const std::string& Name() const { return name_; }
+    // Edit1Change: false, and the name cleared, when it holds "empty" in any case.
+    bool SetName(const std::string& name);
+
+    // UpdatePGM: "PGM" and the encoded fields, 25 characters.
+    std::string PGM() const;
+    std::string GridValue(int row) const;
+    std::array<std::string, GridRowCount> Grid() const;
+
+private:
+    void ResetMaskedFields();
+    void EncodeAll();
+
+    int loadCell_ = 0;
+    int mode_ = 0;
+    int slot_ = 0;
+    int returnSpeed_ = 0;
+    bool retrigger_ = true;
+    std::string name_;
+    std::array<std::string, NumFieldCount> texts_;
+    std::array<std::string, NumFieldCount> codes_;
+};

@@ -1,0 +1,120 @@
+#include "Application.h"
+
+#include "Barrier.h"
+#include "SysUtils.h"
+
+const DWORD MainThreadID = GetCurrentThreadId();
+
+namespace {
+
+TApplication& TheApplication()
+{
+    static TApplication application;
+    return application;
+}
+
+std::string ProgramStem()
+{
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string name = path;
+    const size_t slash = name.find_last_of("\\/");
+    if (slash != std::string::npos) name.erase(0, slash + 1);
+    const size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos) name.erase(dot);
+    return name;
+}
+
+int SystemMessageBox(const TMessageRequest& request)
+{
+    return MessageBoxA(GetActiveWindow(), request.Text.c_str(), request.Caption.c_str(), request.Flags);
+}
+
+}  // namespace
+
+TApplication* const Application = &TheApplication();
+
+TApplication::TApplication() : TComponent(nullptr), Title(ProgramStem()), sink_(SystemMessageBox) {}
+
+bool TApplication::ProcessMessage(MSG& msg)
+{
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+    if (msg.message == WM_QUIT) {
+        // Whoever runs the outer loop must still see it.
+        terminated_ = true;
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        return false;
+    }
+    bool handled = false;
+    if (OnMessage) OnMessage(msg, handled);
+    if (!handled) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return true;
+}
+
+void TApplication::ProcessMessages()
+{
+    MSG msg;
+    while (ProcessMessage(msg)) {
+    }
+}
+
+void TApplication::HandleMessage()
+{
+    MSG msg;
+    if (!ProcessMessage(msg) && !terminated_) WaitMessage();
+}
+
+void TApplication::Run()
+{
+    terminated_ = false;
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        bool handled = false;
+        if (OnMessage) OnMessage(msg, handled);
+        if (!handled) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    terminated_ = true;
+}
+
+void TApplication::HandleException(TObject* sender)
+{
+    const std::exception_ptr current = std::current_exception();
+    if (!current) return;
+    try {
+        std::rethrow_exception(current);
+    } catch (const std::exception& e) {
+        if (OnException) OnException(sender, e);
+        else ShowException(e);
+    } catch (...) {
+        const Exception unknown("Unknown exception");
+        if (OnException) OnException(sender, unknown);
+        else ShowException(unknown);
+    }
+}
+
+void TApplication::ShowException(const std::exception& e)
+{
+    std::string text = e.what();
+    // A sentence gets its full stop; text that ends in punctuation keeps its own.
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+    MessageBox(text, Title, MB_OK | MB_ICONSTOP);
+}
+
+int TApplication::MessageBox(const std::string& text, const std::string& caption, UINT flags)
+{
+    const TMessageSink sink = sink_;  // a sink may replace itself while it runs
+    return sink(TMessageRequest{text, caption, flags});
+}
+
+TMessageSink TApplication::SetMessageSink(TMessageSink sink)
+{
+    TMessageSink previous = std::move(sink_);
+    sink_ = sink ? std::move(sink) : TMessageSink(SystemMessageBox);
+    return previous;
+}

@@ -1,0 +1,62 @@
+// The application object: title, help file, message pump, exception reports, and the one
+// sink that every modal message box goes through.
+#pragma once
+
+#include "Classes.h"
+
+#include <windows.h>
+
+#include <exception>
+#include <functional>
+#include <string>
+
+// What a modal message box would show; the sink returns the button pressed (IDOK, IDYES...).
+struct TMessageRequest {
+    std::string Text;
+    std::string Caption;
+    UINT Flags = MB_OK;
+};
+using TMessageSink = std::function<int(const TMessageRequest& request)>;
+
+using TExceptionEvent = std::function<void(TObject* sender, const std::exception& e)>;
+using TMessageEvent = std::function<void(MSG& msg, bool& handled)>;
+
+class TApplication : public TComponent {
+public:
+    TApplication();
+
+    std::string Title;  // the program's name until set
+    std::string HelpFile;
+
+    // Handles every waiting message. A WM_QUIT it takes is put back and ends the pass.
+    void ProcessMessages();
+    // Handles one message, waiting for one when none is there.
+    void HandleMessage();
+    // Handles messages until a WM_QUIT arrives.
+    void Run();
+    void Terminate() { PostQuitMessage(0); }
+    bool Terminated() const { return terminated_; }
+
+    // Reports the exception being handled (call it inside a catch block).
+    void HandleException(TObject* sender);
+    void ShowException(const std::exception& e);
+
+    // Shows a modal message box through the sink; returns the button pressed.
+    int MessageBox(const std::string& text, const std::string& caption, UINT flags);
+    // Replaces the sink and returns the one before; an empty sink restores the system's box.
+    TMessageSink SetMessageSink(TMessageSink sink);
+
+    TExceptionEvent OnException;
+    TMessageEvent OnMessage;
+
+private:
+    bool ProcessMessage(MSG& msg);
+
+    bool terminated_ = false;
+    TMessageSink sink_;
+};
+
+extern TApplication* const Application;
+// The thread that started the program: the GUI thread.
+extern const DWORD MainThreadID;
+inline bool InMainThread() { return GetCurrentThreadId() == MainThreadID; }

@@ -1,0 +1,82 @@
+// Owning holders for Windows handles: one template, one traits struct per handle kind.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+template <class Traits>
+class TOwnedHandle {
+public:
+    using Handle = typename Traits::Handle;
+
+    TOwnedHandle() noexcept : handle_(Traits::Invalid()) {}
+    explicit TOwnedHandle(Handle h) noexcept : handle_(h) {}
+    TOwnedHandle(const TOwnedHandle&) = delete;
+    TOwnedHandle& operator=(const TOwnedHandle&) = delete;
+    TOwnedHandle(TOwnedHandle&& other) noexcept : handle_(other.Release()) {}
+    TOwnedHandle& operator=(TOwnedHandle&& other) noexcept
+    {
+        if (this != &other) Reset(other.Release());
+        return *this;
+    }
+    ~TOwnedHandle() { Reset(); }
+
+    Handle Get() const noexcept { return handle_; }
+    bool Valid() const noexcept { return handle_ != Traits::Invalid(); }
+    explicit operator bool() const noexcept { return Valid(); }
+
+    Handle Release() noexcept { return std::exchange(handle_, Traits::Invalid()); }
+    void Reset(Handle h = Traits::Invalid()) noexcept
+    {
+        if (Valid()) Traits::Close(handle_);
+        handle_ = h;
+    }
+
+private:
+    Handle handle_;
+};
+
+struct TKernelHandleTraits {  // events, threads, mutexes, processes: NULL when absent
+    using Handle = HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { CloseHandle(h); }
+};
+struct TFileHandleTraits {  // CreateFile: INVALID_HANDLE_VALUE when absent
+    using Handle = HANDLE;
+    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) { CloseHandle(h); }
+};
+struct TRegKeyTraits {
+    using Handle = HKEY;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { RegCloseKey(h); }
+};
+struct TModuleTraits {
+    using Handle = HMODULE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { FreeLibrary(h); }
+};
+struct TWindowTraits {
+    using Handle = HWND;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { DestroyWindow(h); }
+};
+struct TGdiObjectTraits {
+    using Handle = HGDIOBJ;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { DeleteObject(h); }
+};
+struct TFindHandleTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) { FindClose(h); }
+};
+
+using TKernelHandle = TOwnedHandle<TKernelHandleTraits>;
+using TFileHandle = TOwnedHandle<TFileHandleTraits>;
+using TRegKey = TOwnedHandle<TRegKeyTraits>;
+using TModule = TOwnedHandle<TModuleTraits>;
+using TWindowHandle = TOwnedHandle<TWindowTraits>;
+using TGdiObject = TOwnedHandle<TGdiObjectTraits>;
+using TFindHandle = TOwnedHandle<TFindHandleTraits>;
