@@ -60,7 +60,8 @@ TFieldRange TTestModel::Range(TNumField field) const
     const LoadInfoRec& cell = LoadCellTable[loadCell_];
     switch (field) {
     case nfTarget:
-        // Distance; the load (0) and percent (2) targets are kept for the table's sake.
+        if (targetType_ == 0) return {LocaleMask(cell.LoadMask), cell.LoadMin, cell.LoadMax, targetDefVal_};
+        if (targetType_ == 2) return {LocaleMask("999.9;1;"), 0, 100.0, targetDefVal_};
         return {LocaleMask("999.9;1;"), 0.1, 101.6, 0.1};
     case nfTrigger:
         return {LocaleMask(cell.TriggerMask), cell.TriggerMin, cell.TriggerMax, 0};
@@ -129,7 +130,8 @@ const std::string& TTestModel::Encode(TNumField field, const std::string& text)
             shown = FloatToStr(static_cast<double>(n) / 10);
             speedCode = StrToInt(FloatToStr(static_cast<double>(n + 9)));
         } else {
-            shown = checked;
+            // As typed, but in the locale's notation, as the edit would hold it.
+            shown = ReplaceFirst(checked, FindDecimalPoint(checked), std::string(1, DecimalSeparator));
             speedCode = StrToInt(FloatToStr(v * 10));
         }
         code = IntToHex(static_cast<int32_t>(speedCode), 2);
@@ -152,6 +154,15 @@ const std::string& TTestModel::Encode(TNumField field, const std::string& text)
     texts_[field] = shown;
     codes_[field] = code;
     return texts_[field];
+}
+
+void TTestModel::SetTargetType(int type)
+{
+    if (type < 0 || type > 2) return;
+    targetType_ = type;
+    if (type == 1) targetDefVal_ = 0.1;  // the other types keep the default they had
+    ResetMaskedFields();
+    EncodeAll();
 }
 
 void TTestModel::SetReturnSpeed(int index)

@@ -49,7 +49,10 @@ public:
     const char* ModeCode() const { return ModeTable[mode_].Code; }
     // The test-type box index each mode sets: the mode number, -1 beyond the box's items.
     int TestTypeIndex() const { return mode_ < 3 ? mode_ : -1; }
-    int TargetType() const { return 1; }  // always Distance
+    // The target-type box offers "Load" (0) and "Distance" (1); the form always chooses
+    // Distance. A change puts the target through the masks again.
+    int TargetType() const { return targetType_; }
+    void SetTargetType(int type);
 
     int Slot() const { return slot_; }
     void SetSlot(int slot);
@@ -71,6 +74,8 @@ private:
     int mode_ = 0;
     int slot_ = 0;
     int returnSpeed_ = 0;
+    int targetType_ = 1;
+    double targetDefVal_ = 0.1;
     bool retrigger_ = true;
     std::string name_;
     std::array<std::string, NumFieldCount> texts_;

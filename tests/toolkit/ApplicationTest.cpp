@@ -1,0 +1,126 @@
+#include "Application.h"
+#include "Barrier.h"
+#include "TestSupport.h"
+#include "UtilWindow.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Application, EveryMessageBoxGoesThroughTheSink)
+{
+    TRecordingSink sink;
+    sink.Answers = {IDNO};
+    EXPECT_EQ(Application->MessageBox("Overwrite?", "Tavrin", MB_YESNO | MB_ICONQUESTION), IDNO);
+    EXPECT_EQ(Application->MessageBox("Next", "T", MB_OK), IDOK);
+    ASSERT_EQ(sink.Requests.size(), 2u);
+    EXPECT_EQ(sink.Requests[0].Text, "Overwrite?");
+    EXPECT_EQ(sink.Requests[0].Caption, "Tavrin");
+    EXPECT_EQ(sink.Requests[0].Flags, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
+}
+
+TEST(Application, ShowExceptionGivesASentenceItsFullStop)
+{
+    TRecordingSink sink;
+    Application->Title = "Tavrin";
+    const struct {
+        const char* message;
+        const char* shown;
+    } cases[] = {
+        {"Error Opening USBPort:  Device Not Found", "Error Opening USBPort:  Device Not Found."},
+        {"Done.", "Done."},
+        {"Stop!", "Stop!"},  // characters up to '.' end a sentence
+        {"Why?", "Why?."},   // characters beyond '.' do not
+        {"", ""},
+    };
+    for (const auto& c : cases) Application->ShowException(Exception(c.message));
+    ASSERT_EQ(sink.Requests.size(), std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(sink.Requests[i].Text, cases[i].shown);
+        EXPECT_EQ(sink.Requests[i].Caption, "Tavrin");
+        EXPECT_EQ(sink.Requests[i].Flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
+    }
+}
+
+TEST(Application, HandleExceptionPrefersOnException)
+{
+    TRecordingSink sink;
+    std::string heard;
+    Application->OnException = [&](TObject*, const std::exception& e) { heard = e.what(); };
+    try {
+        throw EConvertError("bad");
+    } catch (...) {
+        Application->HandleException(nullptr);
+    }
+    Application->OnException = nullptr;
+    EXPECT_EQ(heard, "bad");
+    EXPECT_TRUE(sink.Requests.empty());
+
+    try {
+        throw 42;
+    } catch (...) {
+        Application->HandleException(nullptr);
+    }
+    ASSERT_EQ(sink.Requests.size(), 1u);
+    EXPECT_EQ(sink.Requests[0].Text, "Unknown exception.");
+}
+
+TEST(Application, AnExceptionInAWindowProcedureIsReportedAndTheProgramGoesOn)
+{
+    TRecordingSink sink;
+    TUtilWindow window([](UINT message, WPARAM, LPARAM, LRESULT& result) {
+        if (message != WM_USER + 1) return false;
+        result = 1;
+        throw Exception("boom");
+    });
+    EXPECT_EQ(SendMessageA(window.Handle(), WM_USER + 1, 0, 0), 0);  // the barrier's fallback
+    ASSERT_EQ(sink.Requests.size(), 1u);
+    EXPECT_EQ(sink.Requests[0].Text, "boom.");
+    EXPECT_EQ(Guarded<int>(-1, [] () -> int { throw std::runtime_error("x"); }), -1);
+}
+
+TEST(Application, ProcessMessagesHandlesWhatWaitsAndPutsBackWM_QUIT)
+{
+    int handled = 0;
+    TUtilWindow window([&](UINT message, WPARAM, LPARAM, LRESULT&) {
+        if (message != WM_USER + 2) return false;
+        ++handled;
+        return true;
+    });
+    PostMessageA(window.Handle(), WM_USER + 2, 0, 0);
+    PostMessageA(window.Handle(), WM_USER + 2, 0, 0);
+    PostQuitMessage(7);
+    Application->ProcessMessages();
+    EXPECT_EQ(handled, 2);
+    EXPECT_TRUE(Application->Terminated());
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
+    EXPECT_EQ(msg.wParam, 7u);
+}
+
+TEST(Application, OnMessageCanTakeAMessage)
+{
+    int reached = 0;
+    TUtilWindow window([&](UINT message, WPARAM, LPARAM, LRESULT&) {
+        if (message != WM_USER + 3) return false;
+        ++reached;
+        return true;
+    });
+    int seen = 0;
+    Application->OnMessage = [&](MSG& msg, bool& handled) {
+        if (msg.message == WM_USER + 3 && msg.wParam == 1) {
+            ++seen;
+            handled = true;
+        }
+    };
+    PostMessageA(window.Handle(), WM_USER + 3, 1, 0);
+    PostMessageA(window.Handle(), WM_USER + 3, 2, 0);
+    Application->HandleMessage();
+    Application->HandleMessage();
+    Application->OnMessage = nullptr;
+    EXPECT_EQ(seen, 1);
+    EXPECT_EQ(reached, 1);
+}
+
+}  // namespace
