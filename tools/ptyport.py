@@ -174,11 +174,12 @@ def main():
     finally:
         signal.signal(signal.SIGTERM, signal.SIG_IGN)
         signal.signal(signal.SIGINT, signal.SIG_IGN)
+        signal.signal(signal.SIGHUP, signal.SIG_IGN)
         if child is not None:
             stop(child)
         if transcript:
             transcript.close()
-        if link:
+        if link and os.path.islink(link):
             os.remove(link)
         os.close(master)
         os.close(slave)
