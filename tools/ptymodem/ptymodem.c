@@ -177,25 +177,29 @@ static int forward(const char *name, int fd, unsigned long request, void *arg)
     return real(fd, request, arg);
 }
 
-int ioctl(int fd, unsigned long request, ...)
+static int handle(const char *name, int fd, unsigned long request, void *arg)
 {
-    va_list ap;
-    va_start(ap, request);
-    void *arg = va_arg(ap, void *);
-    va_end(ap);
     int result;
     if (emulate(fd, request, arg, &result)) return result;
-    return forward("ioctl", fd, request, arg);
+    return forward(name, fd, request, arg);
+}
+
+/* Every request the library knows takes one pointer argument. */
+#define TAKE_ARG(request) \
+    va_list ap;           \
+    va_start(ap, request); \
+    void *arg = va_arg(ap, void *); \
+    va_end(ap)
+
+int ioctl(int fd, unsigned long request, ...)
+{
+    TAKE_ARG(request);
+    return handle("ioctl", fd, request, arg);
 }
 
 /* What a 32-bit glibc built with 64-bit time calls ioctl by; Wine's i386 ntdll.so imports it. */
 int __ioctl_time64(int fd, unsigned long request, ...)
 {
-    va_list ap;
-    va_start(ap, request);
-    void *arg = va_arg(ap, void *);
-    va_end(ap);
-    int result;
-    if (emulate(fd, request, arg, &result)) return result;
-    return forward("__ioctl_time64", fd, request, arg);
+    TAKE_ARG(request);
+    return handle("__ioctl_time64", fd, request, arg);
 }
