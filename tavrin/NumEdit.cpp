@@ -1,5 +1,6 @@
 #include "NumEdit.h"
 
+#include "Dialogs.h"
 #include "StrngLib.h"
 #include "SysUtils.h"
 
@@ -35,4 +36,61 @@ std::string NumEditRangeMessage(double minimum, double maximum)
 {
     return Format("Invalid entry. Entry must be between %3d and %3d.", static_cast<int>(Trunc(minimum)),
                   static_cast<int>(Trunc(maximum)));
+}
+
+namespace {
+const char* const FallbackMask = "9999999;1; ";
+const double Limit = 9999999.0;
+}  // namespace
+
+TNumEdit::TNumEdit(TComponent* owner) : TCustomMaskEdit(owner)
+{
+    SetMask(FallbackMask);
+}
+
+void TNumEdit::SetMask(const std::string& mask)
+{
+    std::string m = mask.find_first_not_of(" !#,.019;") == std::string::npos ? mask : FallbackMask;
+    m = ReplaceFirst(m, FindDecimalPoint(m), std::string(1, DecimalSeparator));
+    decimals_ = MaskDecimals(m);
+    SetEditMask(m);
+    SetText(NumEditFixed(defVal_, decimals_));
+}
+
+void TNumEdit::SetMaximum(double value)
+{
+    maximum_ = value > Limit ? Limit : value;
+}
+
+void TNumEdit::SetMinimum(double value)
+{
+    minimum_ = value < -Limit ? -Limit : value;
+}
+
+void TNumEdit::SetDefVal(double value)
+{
+    defVal_ = value;
+    SetText(NumEditFixed(value, decimals_));
+}
+
+void TNumEdit::ShowAt(int left, int top, int width, int height)
+{
+    SetBounds(left, top, width, height);
+    SetEnabled(true);
+    SetVisible(true);
+    SetFocus();
+}
+
+void TNumEdit::DoExit()
+{
+    if (maximum_ < minimum_) std::swap(maximum_, minimum_);
+    const TNumExitCheck check = NumEditExitCheck(Text(), minimum_, maximum_, defVal_, decimals_);
+    if (check.Corrected && !Quiet()) {
+        const std::string before = Text();
+        SetText(check.Text);
+        if (Text() == before) Change();  // the change event fires even when the text stays
+        PostFocusBack();
+        if (ShowMsg) MessageDlg(NumEditRangeMessage(minimum_, maximum_), mtWarning, mbOK);
+    }
+    TCustomMaskEdit::DoExit();
 }

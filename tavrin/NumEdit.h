@@ -2,6 +2,8 @@
 // applies the same clamping to values that never passed through an edit box.
 #pragma once
 
+#include "Mask.h"
+
 #include <string>
 
 struct TNumExitCheck {
@@ -19,3 +21,34 @@ std::string NumEditRangeMessage(double minimum, double maximum);
 
 // A value in fixed notation with the mask's decimals and the locale's separator.
 std::string NumEditFixed(double value, int decimals);
+
+// The edit box of every numeric test field: a mask, a range and a default value. Leaving
+// it corrects an entry that is out of range or unreadable before the form's OnExit runs.
+class TNumEdit : public TCustomMaskEdit {
+public:
+    explicit TNumEdit(TComponent* owner);
+
+    const std::string& Mask() const { return EditMask(); }
+    // A mask with characters outside " !#,.019;" becomes "9999999;1; "; its decimal point
+    // becomes the locale's; the box shows DefVal again.
+    void SetMask(const std::string& mask);
+    double Maximum() const { return maximum_; }
+    void SetMaximum(double value);  // at most 9999999
+    double Minimum() const { return minimum_; }
+    void SetMinimum(double value);  // at least -9999999
+    double DefVal() const { return defVal_; }
+    void SetDefVal(double value);
+    bool ShowMsg = false;
+    int Decimals() const { return decimals_; }
+
+    // Places, enables, shows and focuses the box.
+    virtual void ShowAt(int left, int top, int width, int height);
+
+    void DoExit() override;
+
+private:
+    double maximum_ = 9999999.0;
+    double minimum_ = -9999999.0;
+    double defVal_ = 0;
+    int decimals_ = 0;
+};

@@ -1,6 +1,7 @@
 #include "Application.h"
 
 #include "Barrier.h"
+#include "Forms.h"
 #include "SysUtils.h"
 
 const DWORD MainThreadID = GetCurrentThreadId();
@@ -25,6 +26,11 @@ std::string ProgramStem()
     return name;
 }
 
+bool SystemHelp(const std::string& helpFile, UINT command, ULONG_PTR data)
+{
+    return WinHelpA(GetActiveWindow(), helpFile.c_str(), command, data) != 0;
+}
+
 int SystemMessageBox(const TMessageRequest& request)
 {
     return MessageBoxA(GetActiveWindow(), request.Text.c_str(), request.Caption.c_str(), request.Flags);
@@ -34,7 +40,10 @@ int SystemMessageBox(const TMessageRequest& request)
 
 TApplication* const Application = &TheApplication();
 
-TApplication::TApplication() : TComponent(nullptr), Title(ProgramStem()), sink_(SystemMessageBox) {}
+TApplication::TApplication()
+    : TComponent(nullptr), Title(ProgramStem()), sink_(SystemMessageBox), helpSink_(SystemHelp)
+{
+}
 
 bool TApplication::ProcessMessage(MSG& msg)
 {
@@ -45,13 +54,43 @@ bool TApplication::ProcessMessage(MSG& msg)
         PostQuitMessage(static_cast<int>(msg.wParam));
         return false;
     }
+    Dispatch(msg);
+    return true;
+}
+
+void TApplication::Dispatch(MSG& msg)
+{
     bool handled = false;
     if (OnMessage) OnMessage(msg, handled);
-    if (!handled) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-    return true;
+    if (handled) return;
+    const auto filters = filters_;
+    for (const auto& filter : filters)
+        if (filter(msg)) return;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+}
+
+void TApplication::AddMessageFilter(std::function<bool(MSG&)> filter)
+{
+    filters_.push_back(std::move(filter));
+}
+
+bool TApplication::HelpContext(int context)
+{
+    return HelpCommand(HELP_CONTEXT, static_cast<ULONG_PTR>(context));
+}
+
+bool TApplication::HelpCommand(UINT command, ULONG_PTR data)
+{
+    if (HelpFile.empty()) return false;
+    return helpSink_(HelpFile, command, data);
+}
+
+THelpSink TApplication::SetHelpSink(THelpSink sink)
+{
+    THelpSink previous = std::move(helpSink_);
+    helpSink_ = sink ? std::move(sink) : THelpSink(SystemHelp);
+    return previous;
 }
 
 void TApplication::ProcessMessages()
@@ -70,15 +109,9 @@ void TApplication::HandleMessage()
 void TApplication::Run()
 {
     terminated_ = false;
+    if (MainForm) MainForm->Show();
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        bool handled = false;
-        if (OnMessage) OnMessage(msg, handled);
-        if (!handled) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) Dispatch(msg);
     terminated_ = true;
 }
 

@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <vector>
 
 // What a modal message box would show; the sink returns the button pressed (IDOK, IDYES...).
 struct TMessageRequest {
@@ -17,6 +18,11 @@ struct TMessageRequest {
     UINT Flags = MB_OK;
 };
 using TMessageSink = std::function<int(const TMessageRequest& request)>;
+
+class TCustomForm;
+
+// Answers a help request; the default calls WinHelp.
+using THelpSink = std::function<bool(const std::string& helpFile, UINT command, ULONG_PTR data)>;
 
 using TExceptionEvent = std::function<void(TObject* sender, const std::exception& e)>;
 using TMessageEvent = std::function<void(MSG& msg, bool& handled)>;
@@ -27,12 +33,13 @@ public:
 
     std::string Title;  // the program's name until set
     std::string HelpFile;
+    TCustomForm* MainForm = nullptr;
 
     // Handles every waiting message. A WM_QUIT it takes is put back and ends the pass.
     void ProcessMessages();
     // Handles one message, waiting for one when none is there.
     void HandleMessage();
-    // Handles messages until a WM_QUIT arrives.
+    // Shows the main form and handles messages until a WM_QUIT arrives.
     void Run();
     void Terminate() { PostQuitMessage(0); }
     bool Terminated() const { return terminated_; }
@@ -46,14 +53,25 @@ public:
     // Replaces the sink and returns the one before; an empty sink restores the system's box.
     TMessageSink SetMessageSink(TMessageSink sink);
 
+    // Help on a context number of the help file; false when there is no help file.
+    bool HelpContext(int context);
+    bool HelpCommand(UINT command, ULONG_PTR data);
+    THelpSink SetHelpSink(THelpSink sink);
+
+    // A filter sees each message before it is dispatched; true means it took the message.
+    void AddMessageFilter(std::function<bool(MSG&)> filter);
+
     TExceptionEvent OnException;
     TMessageEvent OnMessage;
 
 private:
     bool ProcessMessage(MSG& msg);
+    void Dispatch(MSG& msg);
+    std::vector<std::function<bool(MSG&)>> filters_;
 
     bool terminated_ = false;
     TMessageSink sink_;
+    THelpSink helpSink_;
 };
 
 extern TApplication* const Application;

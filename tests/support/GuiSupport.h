@@ -1,0 +1,132 @@
+// Driving and looking at windows from a test: real mouse input, typed characters,
+// dialog boxes answered from another thread, and screenshots of the Xvfb screen.
+#pragma once
+
+#include "Controls.h"
+#include "TestSupport.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Moves the mouse to the middle of `control` and clicks the left button, as a user would.
+inline void ClickAt(TWinControl* control)
+{
+    RECT r;
+    GetWindowRect(control->Handle(), &r);
+    const int x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    INPUT inputs[3] = {};
+    for (INPUT& in : inputs) {
+        in.type = INPUT_MOUSE;
+        in.mi.dx = x * 65535 / (w - 1);
+        in.mi.dy = y * 65535 / (h - 1);
+    }
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
+    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+    SendInput(3, inputs, sizeof(INPUT));
+}
+
+// Posts the characters to the window as typed keys would arrive, and handles them.
+inline void TypeChars(HWND window, const std::string& text)
+{
+    for (char c : text) PostMessageA(window, WM_CHAR, static_cast<unsigned char>(c), 1);
+    PumpUntil([] {
+        MSG msg;
+        return !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    });
+}
+
+inline void PumpPending()
+{
+    PumpUntil([] {
+        MSG msg;
+        return !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    });
+}
+
+// Waits on its own thread for a dialog box of this process with the given title and hands
+// it to `answer`; gives up after the bound.
+class TDialogAnswerer {
+public:
+    TDialogAnswerer(std::string title, std::function<void(HWND)> answer, DWORD boundMs = 10000)
+        : thread_([this, title, answer, boundMs] {
+              const DWORD start = GetTickCount();
+              while (GetTickCount() - start < boundMs) {
+                  HWND found = nullptr;
+                  while ((found = FindWindowExA(nullptr, found, "#32770", title.c_str()))) {
+                      DWORD pid = 0;
+                      GetWindowThreadProcessId(found, &pid);
+                      if (pid == GetCurrentProcessId() && IsWindowVisible(found)) {
+                          answer(found);
+                          answered = true;
+                          return;
+                      }
+                  }
+                  Sleep(20);  // another thread's window; nothing here to wait on
+              }
+          })
+    {
+    }
+    ~TDialogAnswerer() { thread_.join(); }
+    std::atomic<bool> answered{false};
+
+private:
+    std::thread thread_;
+};
+
+// Saves what the screen shows of a window as a 24-bit BMP file.
+inline bool SaveScreenshot(HWND window, const std::string& path)
+{
+    RECT r;
+    GetWindowRect(window, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    SelectObject(memory, old);
+
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = w;
+    info.biHeight = h;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    const int stride = (w * 3 + 3) & ~3;
+    std::vector<unsigned char> pixels(stride * h);
+    GetDIBits(memory, bitmap, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    std::fwrite(&file, sizeof file, 1, f);
+    std::fwrite(&info, sizeof info, 1, f);
+    std::fwrite(pixels.data(), 1, pixels.size(), f);
+    std::fclose(f);
+    return true;
+}
+
+// Where a test leaves what a person should look at (TAVRIN_ARTIFACTS, else the temp folder).
+inline std::string ArtifactPath(const std::string& name)
+{
+    char folder[MAX_PATH] = {};
+    if (!GetEnvironmentVariableA("TAVRIN_ARTIFACTS", folder, MAX_PATH)) GetTempPathA(MAX_PATH, folder);
+    std::string path = folder;
+    if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
+    CreateDirectoryA(path.c_str(), nullptr);
+    return path + name;
+}

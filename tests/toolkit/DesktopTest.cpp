@@ -1,0 +1,73 @@
+// Cases driven by the real mouse: they need the desktop to themselves.
+#include "GuiSupport.h"
+#include "ShowcaseForm.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+size_t IndexIn(const std::vector<std::string>& log, const std::string& entry)
+{
+    return std::find(log.begin(), log.end(), entry) - log.begin();
+}
+
+class Desktop : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        form = new TShowcaseForm(Application);
+        form->Show();
+        PumpPending();
+    }
+    void TearDown() override { delete form; }
+    TShowcaseForm* form;
+};
+
+TEST_F(Desktop, LeavingAnEditRunsItsOnExitBeforeTheClickThatTookTheFocus)
+{
+    form->edit->SetFocus();
+    PumpPending();
+    form->Log.clear();
+    ClickAt(form->button);
+    ASSERT_TRUE(PumpUntil([&] { return IndexIn(form->Log, "click Button1") < form->Log.size(); }));
+    const size_t exit = IndexIn(form->Log, "exit Edit1");
+    ASSERT_LT(exit, form->Log.size());
+    EXPECT_LT(exit, IndexIn(form->Log, "enter Button1"));
+    EXPECT_LT(exit, IndexIn(form->Log, "click Button1"));
+}
+
+TEST_F(Desktop, ClickedRadioButtonsExcludeEachOther)
+{
+    form->radioA->SetChecked(true);
+    form->Log.clear();
+    ClickAt(form->radioB);
+    ASSERT_TRUE(PumpUntil([&] { return form->radioB->Checked(); }));
+    EXPECT_FALSE(form->radioA->Checked());
+    EXPECT_EQ(SendMessageA(form->radioA->Handle(), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_LT(IndexIn(form->Log, "click rdoTPA"), form->Log.size());
+    ClickAt(form->radioA);
+    ASSERT_TRUE(PumpUntil([&] { return form->radioA->Checked(); }));
+    EXPECT_FALSE(form->radioB->Checked());
+}
+
+TEST_F(Desktop, AScreenshotOfTheFormIsSavedToLookAt)
+{
+    form->edit->SetText("TEST1");
+    form->mask->SetText("12.5");
+    form->check->SetChecked(true);
+    form->radioA->SetChecked(true);
+    form->memo->Lines().Add("Enter a trigger value in the range:");
+    form->memo->Lines().Add("  0.1g  to  10g");
+    form->edit->SetFocus();
+    form->Update();
+    PumpPending();
+    RedrawWindow(form->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    PumpPending();
+    const std::string path = ArtifactPath("showcase.bmp");
+    ASSERT_TRUE(SaveScreenshot(form->Handle(), path)) << path;
+    EXPECT_EQ(GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES, true);
+}
+
+}  // namespace
