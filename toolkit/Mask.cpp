@@ -153,11 +153,14 @@ void TCustomMaskEdit::Type(char c)
     std::string shown = EditText();
     if (static_cast<int>(shown.size()) != layout_.Length()) shown = layout_.Format(Text());
     int p = static_cast<int>(start);
-    // Typing a literal moves past it.
-    for (int q = p; q < layout_.Length() && !layout_.IsSlot(q); ++q)
-        if (layout_.LiteralAt(q) == c) {
-            Show(shown, q + 1);
-            return;
+    // Typing the next literal ahead moves past it.
+    for (int q = p; q < layout_.Length(); ++q)
+        if (!layout_.IsSlot(q)) {
+            if (layout_.LiteralAt(q) == c) {
+                Show(shown, q + 1);
+                return;
+            }
+            break;
         }
     p = layout_.NextSlot(p);
     if (p >= layout_.Length() || !layout_.Accepts(p, c)) {

@@ -33,22 +33,28 @@ inline void ClickAt(TWinControl* control)
     SendInput(3, inputs, sizeof(INPUT));
 }
 
+// Handles the posted, sent and input messages waiting, and those they post in turn; not
+// timers and painting, which never run dry while a caret blinks.
+inline void PumpPending(DWORD boundMs = 5000)
+{
+    const DWORD start = GetTickCount();
+    while ((GetQueueStatus(QS_POSTMESSAGE | QS_SENDMESSAGE | QS_INPUT) >> 16) && GetTickCount() - start < boundMs) {
+        MSG msg;
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) continue;
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
 // Posts the characters to the window as typed keys would arrive, and handles them.
 inline void TypeChars(HWND window, const std::string& text)
 {
     for (char c : text) PostMessageA(window, WM_CHAR, static_cast<unsigned char>(c), 1);
-    PumpUntil([] {
-        MSG msg;
-        return !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-    });
-}
-
-inline void PumpPending()
-{
-    PumpUntil([] {
-        MSG msg;
-        return !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-    });
+    PumpPending();
 }
 
 // Waits on its own thread for a dialog box of this process with the given title and hands

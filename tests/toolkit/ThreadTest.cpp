@@ -18,7 +18,9 @@ public:
     bool* freed = nullptr;
     ~TLambdaThread() override
     {
-        if (freed) *freed = true;
+        if (!freed) return;
+        *freed = true;
+        PostThreadMessageA(MainThreadID, WM_NULL, 0, 0);  // wakes a GUI thread waiting for this
     }
 
 protected:
