@@ -588,6 +588,13 @@ void TWinControl::AlignControls()
     aligning_ = false;
 }
 
+void TWinControl::EraseBackground(TMessage& m)
+{
+    RECT r = ClientRect();
+    FillRect(reinterpret_cast<HDC>(m.WParam), &r, brush_.Handle());
+    m.Result = 1;
+}
+
 void TWinControl::SetVisible(bool visible)
 {
     TControl::SetVisible(visible);
@@ -739,12 +746,9 @@ void TCustomControl::WndProc(TMessage& m)
         m.Result = 0;
         return;
     }
-    case WM_ERASEBKGND: {
-        RECT r = ClientRect();
-        FillRect(reinterpret_cast<HDC>(m.WParam), &r, brush_.Handle());
-        m.Result = 1;
+    case WM_ERASEBKGND:
+        EraseBackground(m);
         return;
-    }
     case WM_LBUTTONUP: {
         TWinControl::WndProc(m);
         POINT p = {GET_X_LPARAM(m.LParam), GET_Y_LPARAM(m.LParam)};

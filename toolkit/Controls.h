@@ -221,6 +221,8 @@ protected:
     virtual HBRUSH CtlColor(HDC dc);
     void FontChanged() override;
     void AlignControls();
+    // Fills the client area with the control's colour (WM_ERASEBKGND).
+    void EraseBackground(TMessage& message);
 
     // Runs the key events of a key message; true when one of them took the key.
     bool HandleKey(TMessage& message);

@@ -336,12 +336,9 @@ void TCustomForm::WndProc(TMessage& m)
             if (!m.WParam && OnHide) OnHide(this);
         }
         break;
-    case WM_ERASEBKGND: {
-        RECT r = ClientRect();
-        FillRect(reinterpret_cast<HDC>(m.WParam), &r, brush_.Handle());
-        m.Result = 1;
+    case WM_ERASEBKGND:
+        EraseBackground(m);
         return;
-    }
     }
     TWinControl::WndProc(m);
 }

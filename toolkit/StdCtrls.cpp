@@ -295,6 +295,20 @@ void TButtonControl::CreateParams(TCreateParams& params)
     params.ClassName = "BUTTON";
 }
 
+void TButtonControl::CreateWnd()
+{
+    TWinControl::CreateWnd();
+    SendMessageA(handle_, BM_SETCHECK, checked_ ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool TButtonControl::StoreChecked(bool checked)
+{
+    if (checked == checked_) return false;
+    checked_ = checked;
+    if (handle_) SendMessageA(handle_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    return true;
+}
+
 TCheckBox::TCheckBox(TComponent* owner) : TButtonControl(owner)
 {
     width_ = 97;
@@ -307,18 +321,9 @@ void TCheckBox::CreateParams(TCreateParams& params)
     params.Style |= BS_CHECKBOX;
 }
 
-void TCheckBox::CreateWnd()
-{
-    TButtonControl::CreateWnd();
-    SendMessageA(handle_, BM_SETCHECK, checked_ ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
 void TCheckBox::SetChecked(bool checked)
 {
-    if (checked == checked_) return;
-    checked_ = checked;
-    if (handle_) SendMessageA(handle_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-    Click();
+    if (StoreChecked(checked)) Click();
 }
 
 void TCheckBox::CommandNotify(WORD code)
@@ -338,18 +343,9 @@ void TRadioButton::CreateParams(TCreateParams& params)
     params.Style |= BS_RADIOBUTTON;
 }
 
-void TRadioButton::CreateWnd()
-{
-    TButtonControl::CreateWnd();
-    SendMessageA(handle_, BM_SETCHECK, checked_ ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
 void TRadioButton::SetChecked(bool checked)
 {
-    if (checked == checked_) return;
-    checked_ = checked;
-    if (handle_) SendMessageA(handle_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-    if (!checked) return;
+    if (!StoreChecked(checked) || !checked) return;
     if (parent_) {
         for (int i = 0; i < parent_->ControlCount(); ++i)
             if (auto* other = dynamic_cast<TRadioButton*>(parent_->Controls(i)); other && other != this)
@@ -406,10 +402,7 @@ TGroupBox::TGroupBox(TComponent* owner) : TWinControl(owner)
 void TGroupBox::WndProc(TMessage& m)
 {
     if (m.Msg == WM_ERASEBKGND) {
-        // The button class leaves a group box's inside unpainted.
-        RECT r = ClientRect();
-        FillRect(reinterpret_cast<HDC>(m.WParam), &r, brush_.Handle());
-        m.Result = 1;
+        EraseBackground(m);  // the button class leaves a group box's inside unpainted
         return;
     }
     TWinControl::WndProc(m);

@@ -144,42 +144,38 @@ private:
 class TButtonControl : public TWinControl {
 public:
     explicit TButtonControl(TComponent* owner);
+    bool Checked() const { return checked_; }
 
 protected:
     void CreateParams(TCreateParams& params) override;
+    void CreateWnd() override;
+    // Stores the state and shows it; false when it was so already.
+    bool StoreChecked(bool checked);
+
+    bool checked_ = false;
 };
 
 class TCheckBox : public TButtonControl {
 public:
     explicit TCheckBox(TComponent* owner);
-    bool Checked() const { return checked_; }
     // A change fires OnClick, also from code, as in the toolkit.
     void SetChecked(bool checked);
 
 protected:
     void CreateParams(TCreateParams& params) override;
-    void CreateWnd() override;
     void CommandNotify(WORD code) override;
-
-private:
-    bool checked_ = false;
 };
 
 // Radio buttons with the same parent form one group: checking one unchecks the others.
 class TRadioButton : public TButtonControl {
 public:
     explicit TRadioButton(TComponent* owner);
-    bool Checked() const { return checked_; }
     // Checking fires OnClick, also from code.
     void SetChecked(bool checked);
 
 protected:
     void CreateParams(TCreateParams& params) override;
-    void CreateWnd() override;
     void CommandNotify(WORD code) override;
-
-private:
-    bool checked_ = false;
 };
 
 class TButton : public TButtonControl {
