@@ -17,7 +17,8 @@ std::string ShortCutToText(TShortCut shortCut)
     if ((key >= '0' && key <= '9') || (key >= 'A' && key <= 'Z')) {
         name = std::string(1, static_cast<char>(key));
     } else if (key >= VK_F1 && key <= VK_F24) {
-        name = "F" + std::to_string(key - VK_F1 + 1);
+        name = "F";
+        name += std::to_string(key - VK_F1 + 1);
     } else {
         static const struct {
             unsigned key;

@@ -9,13 +9,13 @@ mkdir -p "$build/demo"
 bash "$root/tools/session.sh" "$build" bash -c '
   set -euo pipefail
   build=$1
-  wine "$build/tavrin/tavrin.exe" </dev/null >/dev/null 2>&1 &
+  wine "$build/bin/tavrin.exe" </dev/null >/dev/null 2>&1 &
   program=$!
-  wine "$build/tools/wintool.exe" wait Tavrin 30000
+  wine "$build/bin/wintool.exe" wait Tavrin 30000
   echo "tavrin shows:"
-  wine "$build/tools/wintool.exe" text Tavrin | tr -d "\r"
+  wine "$build/bin/wintool.exe" text Tavrin | tr -d "\r"
   import -window root "$build/demo/tavrin.png"
-  wine "$build/tools/wintool.exe" close Tavrin
+  wine "$build/bin/wintool.exe" close Tavrin
   wait "$program"
   echo "screenshot: $build/demo/tavrin.png"
 ' demo "$build"
