@@ -1,0 +1,30 @@
+// The serial library's millisecond clock, its 55 ms tick timers and a one-message pump.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// Milliseconds from the performance counter when it has a usable rate, else timeGetTime;
+// 32 bits, so it wraps after about 49.7 days.
+DWORD SioClock();
+// Replaces the clock (tests); nullptr restores the real one. Returns the one before.
+using TSioClockSource = DWORD (*)();
+TSioClockSource SioSetClock(TSioClockSource clock);
+
+const int32_t SioTickMs = 55;
+const int32_t SioMaxTicks = 39045157;  // the signed 32-bit millisecond range in ticks
+
+struct TSioTickTimer {
+    int32_t StartTick;
+    int32_t ExpireTick;
+    DWORD StartMs;  // the clock at the start: the elapsed time is measured from it
+};
+
+// Starts a timer of `ticks` ticks (at most SioMaxTicks).
+void SioStartTimer(TSioTickTimer& timer, int32_t ticks);
+// True once more than the timer's ticks have passed, also across the clock's wrap.
+bool SioTimerExpired(const TSioTickTimer& timer);
+
+// Handles one window message if one waits; a WM_QUIT is posted again for the main loop.
+bool SioPumpMessage();

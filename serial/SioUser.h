@@ -1,0 +1,291 @@
+// The per-port engine of the serial library: the input ring and the output ring, the
+// trigger and handler lists, moving received bytes into the ring, checking the triggers
+// and delivering the fired ones. The device itself is reached only through the virtual
+// operations, which the Win32 layer supplies (and a test's fake device).
+#pragma once
+
+#include "SioMisc.h"
+#include "SioTraceLog.h"
+
+#include "Thread.h"
+
+#include <windows.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TComponent;
+
+// Messages through which triggers reach window handlers.
+const UINT SioAvailMessage = 32257;
+const UINT SioDataMessage = 32258;
+const UINT SioTimerMessage = 32259;
+const UINT SioStatusMessage = 32260;
+const UINT SioPortOpenMessage = 32264;
+const UINT SioPortCloseMessage = 32265;
+const UINT SioClosePendingMessage = 32266;
+
+const uint32_t SioInputRingSize = 1u << 20;
+
+// Status trigger kinds, carried in the low three bits of a status trigger's handle.
+enum TSioStatusKind { skModem = 1, skLineError = 2, skOutFree = 3, skOutUsed = 4, skOutSent = 5 };
+
+// Line-error bits from the driver.
+const unsigned SioErrorOverflow = 1, SioErrorOverrun = 2, SioErrorParity = 4, SioErrorFraming = 8, SioErrorBreak = 16;
+// Modem status byte: current lines in the high nibble, changes in the low one.
+const uint8_t SioCTS = 0x10, SioDSR = 0x20, SioRI = 0x40, SioDCD = 0x80;
+const uint8_t SioDeltaCTS = 1, SioDeltaDSR = 2, SioTrailingRI = 4, SioDeltaDCD = 8;
+
+// OpenDevice flag bits.
+const unsigned SioOpenDTR = 1, SioOpenRTS = 2, SioOpenDTRAuto = 16, SioOpenRTSAuto = 32;
+
+struct TSioTimerTrigger {
+    unsigned Handle;
+    TSioTickTimer Timer;
+    int32_t Ticks;
+    int32_t Reserved;
+    bool Active;
+};
+
+const int SioMaxTriggerLength = 22;
+struct TSioDataTrigger {
+    unsigned Handle;
+    unsigned Length;  // 0: slot not in use
+    std::array<int32_t, SioMaxTriggerLength> State;
+    bool Matched;
+    bool IgnoreCase;
+    std::string Text;
+};
+
+struct TSioStatusTrigger {
+    unsigned Handle;
+    unsigned Kind;
+    uint16_t Value;
+    bool Active;
+    bool Hit;
+};
+
+// Feeds one byte to a data trigger's matcher; true when the byte completes its string.
+bool SioMatchByte(TSioDataTrigger& trigger, uint8_t byte);
+
+// The bytes waiting in the driver and the line errors, as the status refresh returns them.
+struct TSioCommStatus {
+    unsigned Errors = 0;
+    unsigned InQueue = 0;
+    unsigned OutQueue = 0;
+};
+
+using TSioTriggerProc = void (*)(UINT message, WPARAM first, LPARAM second);
+using TSioTriggerMethod = std::function<void(UINT message, WPARAM first, LPARAM second)>;
+
+// What SaveTriggers keeps across a close and reopen.
+struct TSioTriggerStore {
+    unsigned AvailThreshold = 0;
+    std::vector<TSioTimerTrigger> Timers;
+    std::vector<TSioDataTrigger> Data;
+    std::vector<TSioStatusTrigger> Status;
+};
+
+class TSioBaseDispatcher {
+public:
+    explicit TSioBaseDispatcher(TComponent* owner);
+    virtual ~TSioBaseDispatcher();
+    TSioBaseDispatcher(const TSioBaseDispatcher&) = delete;
+    TSioBaseDispatcher& operator=(const TSioBaseDispatcher&) = delete;
+
+    TComponent* Owner() const { return owner_; }
+    int Handle() const { return handle_; }
+    std::string DeviceName;  // "COM3"
+
+    // The device operations, in the library's order.
+    virtual int EscapeFunction(int code) = 0;
+    virtual int Flush(bool input) = 0;
+    virtual unsigned RefreshCommStatus(TSioCommStatus& status) = 0;
+    virtual void ReportError(int code) { (void)code; }
+    virtual int ReadDeviceState(DCB& dcb) = 0;
+    virtual int ReadDevice(void* buffer, unsigned count) = 0;
+    virtual int WriteDeviceState(const DCB& dcb) = 0;
+    virtual int QueueOutputBytes(const uint8_t* bytes, unsigned count);
+    // Blocks until a comm event (its mask) or the end; false ends the communications thread.
+    virtual bool WaitCommEvent(DWORD& mask) = 0;
+    // Ends a WaitCommEvent under way (the comm mask cleared).
+    virtual void CancelCommWait() {}
+    virtual bool SetQueueSizes(unsigned in, unsigned out) = 0;
+    virtual void FreeBuffers();
+    virtual void StartThreads();
+    virtual void StopThreads();
+    virtual int OpenDeviceHandle(const std::string& name) = 0;
+    virtual int CloseDeviceHandle() = 0;
+    virtual void YieldCpu() { Sleep(0); }
+    virtual void SetThreadBoost(int boost);
+    virtual void UpdateHandlerFlags(int mode);
+    // The modem lines (MS_CTS_ON and the like) and one write to the device; the output
+    // thread's write returns the bytes written, or -1 when a flush request ended it.
+    virtual int ReadModemLines(DWORD& lines) = 0;
+    virtual int WriteDevice(const uint8_t* bytes, unsigned count) = 0;
+
+    int OpenDevice(const std::string& name, unsigned baud, int parity, int dataBits, int stopBits, unsigned inSize,
+                   unsigned outSize, unsigned flags);
+    void CloseDevice();
+    bool IsOpen() const { return open_; }
+
+    int QueueOutput(const void* bytes, unsigned count);
+    int TakeInput(void* buffer, unsigned count);
+    unsigned InputCount();
+    unsigned OutputUsedCount();
+    unsigned OutputFreeCount();
+    int DiscardInput();
+    int DiscardOutput();
+
+    int ApplyLineSettings(unsigned baud, int parity, int dataBits, int stopBits);
+    int ApplyHardwareFlow(unsigned bufferFull, unsigned bufferResume, unsigned options);
+    int ApplyXonXoffFlow(unsigned bufferFull, unsigned bufferResume, unsigned options);
+    int StopXonXoffFlow();
+    int ApplyFlowChars(char on, char off);
+    int DriveDTR(bool state);
+    int DriveRTS(bool state);
+    uint8_t ReadModemStatus(uint8_t keepMask);
+    int TakeLineError();
+    bool TakeBreak();
+    void RingSeen() { ringSeen_ = true; }
+
+    int NewTimerTrigger();
+    int ArmTimerTrigger(unsigned handle, int32_t ticks, bool activate);
+    int DropTrigger(unsigned handle);
+    void SetAvailThreshold(unsigned n);
+    // Data and status triggers: the library has no public way to make them; these serve
+    // the components built on it and the tests.
+    int NewDataTrigger(const std::string& text, bool ignoreCase);
+    int NewStatusTrigger(TSioStatusKind kind, uint16_t value);
+
+    void AttachWindowHandler(HWND window);
+    void DetachWindowHandler(HWND window);
+    void AttachProcHandler(TSioTriggerProc proc);
+    void DetachProcHandler(TSioTriggerProc proc);
+    // `key` identifies the method for detaching.
+    void AttachMethodHandler(const void* key, TSioTriggerMethod method, bool synchronize);
+    void DetachMethodHandler(const void* key);
+
+    void SaveTriggers(TSioTriggerStore& store);
+    void RestoreTriggers(const TSioTriggerStore& store);
+    void SetRS485(bool on);
+    DWORD Elapsed() const { return SioClock() - openTime_; }
+
+    // The steps the threads run; tests run them one by one on a fake device.
+    bool DrainDevice();
+    void HandleCommEvent(DWORD mask);
+    void PollTimersAndStatus();
+    void OutputStep();
+
+    TSioTrace Trace;
+    TSioLog Log;
+    // Adds a log record under the general lock, with the time since the open.
+    void LogEvent(int type, int subtype, unsigned data, const void* extra = nullptr, int length = 0);
+
+    unsigned LineErrors() const { return lineErrors_; }
+    bool OutputFull() const { return outputFull_; }
+    bool InputFull() const { return inputFull_; }
+    bool ThreadsRunning() const { return threadsRunning_; }
+    unsigned LastBaud() const { return lastBaud_; }
+    bool DTRState() const { return dtr_; }
+    bool RTSState() const { return rts_; }
+
+    static TSioBaseDispatcher* FromHandle(int handle);
+
+protected:
+    friend class TSioComThread;
+    friend class TSioDispThread;
+    friend class TSioOutThread;
+
+    bool DeliverTrigger(UINT message, WPARAM first, uint16_t value);
+    bool CheckStatusTriggers();
+    bool CheckTimerTriggers();
+    bool ScanDataTriggers();
+    int WriteState(DCB& dcb);
+    unsigned NextTriggerHandle();
+    unsigned Available() const;  // with the input lock held
+    void ClearHits();
+    // Refreshes the comm status and keeps the line errors it reports.
+    void RefreshStatus();
+    // Empties the output ring (after the device's own queue was purged).
+    void ResetOutput();
+    void ThreadEnded();
+    void DeferredRemovals();
+
+    TComponent* owner_;
+    int handle_ = -1;
+    bool open_ = false;
+    std::atomic<unsigned> lineErrors_{0};
+    unsigned inSize_ = 0, outSize_ = 0;
+    uint8_t modemStatus_ = 0;
+    bool ringSeen_ = false;
+    TSioCommStatus commStatus_;
+    DCB dcb_ = {};
+    unsigned lastBaud_ = 115200;
+    bool dtr_ = false, dtrAuto_ = false, rts_ = false, rtsAuto_ = false;
+    bool rs485_ = false;
+    bool portHandler_ = false, serviceNeeded_ = false;
+
+    struct TWindowHandler {
+        HWND Window;
+        bool Deleted;
+    };
+    struct TProcHandler {
+        TSioTriggerProc Proc;
+        bool Deleted;
+    };
+    struct TMethodHandler {
+        const void* Key;
+        TSioTriggerMethod Method;
+        bool Deleted;
+        bool Synchronize;
+    };
+    std::vector<TWindowHandler> windowHandlers_;
+    std::vector<TProcHandler> procHandlers_;
+    std::vector<TMethodHandler> methodHandlers_;
+    std::vector<TSioTimerTrigger> timers_;
+    std::vector<TSioDataTrigger> dataTriggers_;
+    std::vector<TSioStatusTrigger> statusTriggers_;
+
+    uint32_t scanPosition_ = 0;
+    unsigned availThreshold_ = 0;
+    uint32_t notifyPosition_ = 0;
+    bool statusHit_ = false;
+    bool inAvailMessage_ = false;
+    unsigned getCount_ = 0, maxGetCount_ = 0;
+    bool inputFull_ = false;
+    std::atomic<bool> killThreads_{false};
+    TThread* comThread_ = nullptr;
+    TThread* dispThread_ = nullptr;
+    TThread* outThread_ = nullptr;
+    int threadBoost_ = 0;
+
+    CRITICAL_SECTION general_, output_, input_;
+    HANDLE commEventPending_ = nullptr, dispatchDone_ = nullptr, dispatcherGeneral_ = nullptr, outputReady_ = nullptr,
+           writeDone_ = nullptr, flushRequest_ = nullptr;
+
+    std::vector<uint8_t> input_buffer_;
+    uint32_t inWrite_ = 0, inRead_ = 0;
+    std::vector<uint8_t> output_buffer_;
+    uint32_t outHead_ = 0, outTail_ = 0;
+    bool outputFull_ = false;
+
+    std::atomic<bool> delivering_{false};
+    bool deletionDeferred_ = false;
+    std::atomic<bool> closingRequested_{false};
+    bool outputSent_ = false;
+    DWORD openTime_ = 0;
+    unsigned nextTriggerNumber_ = 1;
+    std::atomic<bool> threadsRunning_{false};
+    std::atomic<int> liveThreads_{0};
+    std::atomic<DWORD> lastMask_{0};
+};
+
+// Codes for the triggers' errors.
+const int SioNoMoreTriggers = -5001;
+const int SioBadTriggerHandle = -5003;
