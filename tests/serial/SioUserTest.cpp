@@ -43,7 +43,10 @@ protected:
     {
         std::string s(count, '\0');
         const int r = d->TakeInput(s.data(), count);
-        return r < 0 ? "<" + std::to_string(r) + ">" : s;
+        if (r >= 0) return s;
+        std::string code = "<";
+        code += std::to_string(r);
+        return code + ">";
     }
 
     struct TCall {
