@@ -84,7 +84,8 @@ int main(int argc, char** argv)
 
     TBenchDispatcher d;
     if (d.OpenDevice("COM1", 115200, NOPARITY, 8, 1, 4096, 4096, 0) != 0) return 1;
-    d.NewDataTrigger("\r\n", false);
+    const bool linesToo = !(argc > 2 && std::string(argv[2]) == "drain-only");
+    if (linesToo) d.NewDataTrigger("\r\n", false);
     std::vector<uint8_t> out(SioInputRingSize);
     unsigned long long taken = 0;
     d.AttachMethodHandler(&d, [&](UINT message, WPARAM, LPARAM) {
@@ -99,6 +100,7 @@ int main(int argc, char** argv)
         d.chunk = chunk.data();
         d.left = chunkSize;
         d.HandleCommEvent(EV_RXCHAR);
+        if (!linesToo) taken += d.TakeInput(out.data(), d.InputCount());
     }
     QueryPerformanceCounter(&t1);
 

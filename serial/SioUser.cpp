@@ -277,12 +277,11 @@ unsigned TSioBaseDispatcher::Available() const
 
 int TSioBaseDispatcher::TakeInput(void* buffer, unsigned count)
 {
-    std::vector<uint8_t> taken;
+    auto* out = static_cast<uint8_t*>(buffer);
     {
         TLock lock(input_);
         if (input_buffer_.empty() || Available() < count) return -3007;
         const uint32_t from = (inRead_ + (inAvailMessage_ ? getCount_ : 0)) & (SioInputRingSize - 1);
-        auto* out = static_cast<uint8_t*>(buffer);
         const unsigned first = std::min(count, SioInputRingSize - from);
         std::memcpy(out, &input_buffer_[from], first);
         std::memcpy(out + first, &input_buffer_[0], count - first);
@@ -292,11 +291,10 @@ int TSioBaseDispatcher::TakeInput(void* buffer, unsigned count)
             inRead_ = (inRead_ + count) & (SioInputRingSize - 1);
             if (count) inputFull_ = false;
         }
-        taken.assign(out, out + count);
     }
     TLock lock(general_);
     if (Trace.Active())
-        for (uint8_t b : taken) Trace.Add('R', b);
+        for (unsigned i = 0; i < count; ++i) Trace.Add('R', out[i]);
     return static_cast<int>(count);
 }
 
@@ -847,7 +845,8 @@ bool TSioBaseDispatcher::CheckTimerTriggers()
 
 bool TSioBaseDispatcher::ScanDataTriggers()
 {
-    std::vector<std::pair<unsigned, unsigned>> matched;  // handle, length
+    auto& matched = matched_;  // handle, length; its room is reused
+    matched.clear();
     unsigned availCount = 0;
     bool deliverAvail = false;
     {
@@ -902,9 +901,10 @@ bool TSioBaseDispatcher::ScanDataTriggers()
 
 bool TSioBaseDispatcher::DeliverTrigger(UINT message, WPARAM first, uint16_t value)
 {
-    std::vector<TMethodHandler> methods;
-    std::vector<TProcHandler> procs;
-    std::vector<TWindowHandler> windows;
+    // Copies of the lists, kept between deliveries so that their room is reused.
+    auto& methods = deliveryMethods_;
+    auto& procs = deliveryProcs_;
+    auto& windows = deliveryWindows_;
     {
         TLock lock(general_);
         if (!serviceNeeded_) return true;
@@ -1003,7 +1003,7 @@ void TSioBaseDispatcher::HandleCommEvent(DWORD mask)
         }
     }
     if (anyStatus || statusHit_) ClearHits();
-    if (dispatchDone_) SetEvent(dispatchDone_);
+    if (dispatchDone_ && threadsRunning_) SetEvent(dispatchDone_);  // the communications thread waits for it
 }
 
 void TSioBaseDispatcher::PollTimersAndStatus()

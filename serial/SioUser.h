@@ -248,6 +248,10 @@ protected:
     std::vector<TWindowHandler> windowHandlers_;
     std::vector<TProcHandler> procHandlers_;
     std::vector<TMethodHandler> methodHandlers_;
+    std::vector<TMethodHandler> deliveryMethods_;
+    std::vector<TProcHandler> deliveryProcs_;
+    std::vector<TWindowHandler> deliveryWindows_;
+    std::vector<std::pair<unsigned, unsigned>> matched_;
     std::vector<TSioTimerTrigger> timers_;
     std::vector<TSioDataTrigger> dataTriggers_;
     std::vector<TSioStatusTrigger> statusTriggers_;
