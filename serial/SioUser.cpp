@@ -67,29 +67,30 @@ bool SioMatchByte(TSioDataTrigger& t, uint8_t byte)
         return t.IgnoreCase ? static_cast<uint8_t>(std::toupper(c)) : c;
     };
     const uint8_t c = t.IgnoreCase ? static_cast<uint8_t>(std::toupper(byte)) : byte;
+    const uint8_t first = expected(0);
+    // One slot per attempt under way. A completed attempt frees only its own slot, so an
+    // occurrence that overlaps the one just found is found too ("aa" twice in "aaa").
+    bool matched = false;
     bool started = false;
     for (unsigned slot = 0; slot < t.Length && slot < t.State.size(); ++slot) {
         int32_t& s = t.State[slot];
         if (s > 0) {
             if (c == expected(s)) {
                 if (++s == static_cast<int32_t>(t.Length)) {
-                    t.State.fill(0);
-                    return true;
+                    s = 0;
+                    matched = true;
                 }
             } else {
-                s = c == expected(0) ? 1 : 0;
+                s = c == first ? 1 : 0;
                 if (s) started = true;
             }
-        } else if (!started && c == expected(0)) {
+        } else if (!started && c == first) {
             started = true;
-            s = 1;
-            if (t.Length == 1) {
-                t.State.fill(0);
-                return true;
-            }
+            if (t.Length == 1) matched = true;
+            else s = 1;
         }
     }
-    return false;
+    return matched;
 }
 
 TSioBaseDispatcher::TSioBaseDispatcher(TComponent* owner) : owner_(owner)

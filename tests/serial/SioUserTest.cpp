@@ -131,13 +131,14 @@ TEST(Matcher, FindsItsStringAlsoWhereAttemptsOverlap)
 {
     const MatchCase cases[] = {
         {"a partial match restarts", "aab", false, "aaab", {3}},
-        {"a match clears every attempt", "aa", false, "aaa", {1}},
-        {"and the next one begins afresh", "aa", false, "aaaa", {1, 3}},
+        {"occurrences that overlap", "aa", false, "aaa", {1, 2}},
+        {"every one of them", "aa", false, "aaaa", {1, 2, 3}},
         {"a line end", "\r\n", false, "OK\r\nREADY\r\n", {3, 10}},
         {"ignoring case", "ok", true, "xOKyoK", {2, 5}},
         {"minding case", "ok", false, "xOKyoK", {}},
         {"one character", "\n", false, "a\nb\n", {1, 3}},
-        {"abab in ababab", "abab", false, "ababab", {3}},
+        {"abab in ababab", "abab", false, "ababab", {3, 5}},
+        {"a restart inside an attempt", "aab", false, "aabaab", {2, 5}},
         {"nothing like it", "READY", false, "REDY READ", {}},
     };
     for (const auto& c : cases) {
