@@ -7,7 +7,8 @@ The instrument listens on two links at once: a pty linked as $WINEPREFIX/dosdevi
 (the serial link) and a TCP socket on 127.0.0.1 (the USB link: the stand-in ftd2xx.dll
 connects to it when a device is opened). COMMAND runs with
 
-    TAVRIN_TEST_COM   the COM number of the serial link
+    TAVRIN_TEST_COM   the COM number of the serial link (with --ports 2, TAVRIN_TEST_COM2
+                      names a second one, served by the same instrument)
     TAVRIN_TEST_PTS   the pty's number (for its modem lines, see tools/ptymodem)
     TAVRIN_PEER_TCP   host:port of the USB link
     TAVRIN_PEER_DIR   the control folder (a Unix path; Wine sees it under Z:)
@@ -23,6 +24,7 @@ default answer is given ("READY" CR LF until a "default" line says otherwise). A
     reply TEXT           send TEXT
     split A|B|C          send the pieces 50 ms apart (a line cut across writes)
     garbage N            send N printable bytes that form no reply
+    lines N LENGTH       send N lines of LENGTH bytes each, LF included (a flood)
     silence              send nothing
     delay MS STEP        the step, MS milliseconds later
     now STEP             not a command's answer: done as soon as the script is read
@@ -112,6 +114,11 @@ class Step:
             junk = bytes(rng.choice(b"!#$%&*+-/0123456789:;<=>@ABCDEFGHIJKLMNOPQRSTUVWXYZ^_abcdefghijklmnopqrstuvwxyz")
                          for _ in range(int(rest)))
             self.writes.append((at, junk))
+        elif verb == "lines":
+            count, _, length = rest.partition(" ")
+            body = b"".join(b"%s\n" % (b"L%07d" % n + b"-" * (int(length) - 9))[: int(length) - 1]
+                            for n in range(int(count)))
+            self.writes.append((at, body))
         elif verb == "silence":
             pass
         else:
@@ -238,10 +245,9 @@ class Instrument:
         self.log.close()
 
 
-def serve(instrument, master, listener, child, deadline):
-    """Answers on both links until the child ends (True) or the deadline passes (False)."""
-    pty_link = Link("serial", master)
-    links = [pty_link]
+def serve(instrument, masters, listener, child, deadline):
+    """Answers on all links until the child ends (True) or the deadline passes (False)."""
+    links = [Link("serial" if n == 0 else "serial%d" % (n + 1), m) for n, m in enumerate(masters)]
     child_fd = os.pidfd_open(child.pid)
     try:
         while child.poll() is None:
@@ -290,6 +296,7 @@ def main():
     parser.add_argument("--com", type=int, help="COM port number (default: first free from %d)" % ptyport.FIRST_FREE_COM)
     parser.add_argument("--timeout", type=float, default=60, help="seconds before the command is stopped (default 60)")
     parser.add_argument("--dir", help="control folder (default: a new temporary one, removed at the end)")
+    parser.add_argument("--ports", type=int, default=1, help="serial links to make (default 1)")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
@@ -309,25 +316,30 @@ def main():
         if os.path.exists(os.path.join(folder, name)):
             os.remove(os.path.join(folder, name))
 
-    master, slave = os.openpty()
-    tty.setraw(slave)
-    os.set_blocking(master, False)
-    slave_path = os.ttyname(slave)
-    pts = int(os.path.basename(slave_path))
-    ptyport.remove_line_files(pts)
+    ptys = []
+    for _ in range(max(1, args.ports)):
+        master, slave = os.openpty()
+        tty.setraw(slave)
+        os.set_blocking(master, False)
+        pts = int(os.path.basename(os.ttyname(slave)))
+        ptyport.remove_line_files(pts)
+        ptys.append((master, slave, pts))
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.bind(("127.0.0.1", 0))
     listener.listen(4)
     instrument = Instrument(folder)
-    link = None
+    links = []
     child = None
     try:
-        n = ptyport.link_port(os.path.join(prefix, "dosdevices"), slave_path, args.com)
-        link = os.path.join(prefix, "dosdevices", "com%d" % n)
-        env = dict(os.environ, TAVRIN_TEST_COM=str(n), TAVRIN_TEST_PTS=str(pts),
-                   TAVRIN_PEER_TCP="127.0.0.1:%d" % listener.getsockname()[1], TAVRIN_PEER_DIR=folder)
+        env = dict(os.environ, TAVRIN_PEER_TCP="127.0.0.1:%d" % listener.getsockname()[1], TAVRIN_PEER_DIR=folder)
+        for n, (master, slave, pts) in enumerate(ptys):
+            number = ptyport.link_port(os.path.join(prefix, "dosdevices"), os.ttyname(slave), args.com if n == 0 else None)
+            links.append(os.path.join(prefix, "dosdevices", "com%d" % number))
+            suffix = "" if n == 0 else str(n + 1)
+            env["TAVRIN_TEST_COM" + suffix] = str(number)
+            env["TAVRIN_TEST_PTS" + suffix] = str(pts)
         child = subprocess.Popen(command, env=env)
-        if serve(instrument, master, listener, child, time.monotonic() + args.timeout):
+        if serve(instrument, [m for m, _, _ in ptys], listener, child, time.monotonic() + args.timeout):
             rc = child.returncode
         else:
             print("vr7sim: stopping %s after %g s" % (command[0], args.timeout), file=sys.stderr)
@@ -342,11 +354,13 @@ def main():
             ptyport.stop(child)
         instrument.close()
         listener.close()
-        if link and os.path.islink(link):
-            os.remove(link)
-        os.close(master)
-        os.close(slave)
-        ptyport.remove_line_files(pts)
+        for link in links:
+            if os.path.islink(link):
+                os.remove(link)
+        for master, slave, pts in ptys:
+            os.close(master)
+            os.close(slave)
+            ptyport.remove_line_files(pts)
         if own_folder:
             shutil.rmtree(folder, ignore_errors=True)
     return rc if rc >= 0 else 128 - rc
