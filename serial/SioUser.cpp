@@ -143,6 +143,12 @@ TSioBaseDispatcher* TSioBaseDispatcher::FromHandle(int handle)
     return handle >= 0 && handle < static_cast<int>(list.size()) ? list[handle] : nullptr;
 }
 
+void TSioBaseDispatcher::WithGeneralLock(const std::function<void()>& f)
+{
+    TLock lock(general_);
+    f();
+}
+
 void TSioBaseDispatcher::LogEvent(int type, int subtype, unsigned data, const void* extra, int length)
 {
     TLock lock(general_);
@@ -726,6 +732,12 @@ void TSioBaseDispatcher::RestoreTriggers(const TSioTriggerStore& store)
     timers_ = store.Timers;
     dataTriggers_ = store.Data;
     statusTriggers_ = store.Status;
+    // New handles go on after the restored ones, so none is given twice.
+    unsigned highest = 0;
+    for (const auto& t : timers_) highest = std::max(highest, t.Handle);
+    for (const auto& t : dataTriggers_) highest = std::max(highest, t.Handle);
+    for (const auto& t : statusTriggers_) highest = std::max(highest, t.Handle & ~7u);
+    nextTriggerNumber_ = std::max(nextTriggerNumber_, highest / 8 + 1);
 }
 
 void TSioBaseDispatcher::SetRS485(bool on)
@@ -1078,8 +1090,10 @@ protected:
             if (mask & EV_RING) d_.RingSeen();
             d_.lastMask_ = mask;
             SetEvent(d_.commEventPending_);
-            const HANDLE waits[2] = {d_.dispatchDone_, d_.dispatcherGeneral_};
-            WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+            // Not on dispatcher-general as well: that event carries the output thread's
+            // flush acknowledgement, which this wait would take from the flush. Stopping
+            // signals dispatch done.
+            WaitForSingleObject(d_.dispatchDone_, INFINITE);
         }
         d_.ThreadEnded();
     }

@@ -184,6 +184,8 @@ public:
 
     TSioTrace Trace;
     TSioLog Log;
+    // Runs `f` under the general lock (the trace and log are kept under it).
+    void WithGeneralLock(const std::function<void()>& f);
     // Adds a log record under the general lock, with the time since the open.
     void LogEvent(int type, int subtype, unsigned data, const void* extra = nullptr, int length = 0);
 
@@ -191,6 +193,7 @@ public:
     bool OutputFull() const { return outputFull_; }
     bool InputFull() const { return inputFull_; }
     bool ThreadsRunning() const { return threadsRunning_; }
+    bool Delivering() const { return delivering_; }
     unsigned LastBaud() const { return lastBaud_; }
     bool DTRState() const { return dtr_; }
     bool RTSState() const { return rts_; }

@@ -1,7 +1,14 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks in the test environment.
+# Builds and runs the benchmarks in the test environment; each prints its floor beside it.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 bash "$root/tools/build.sh" "$build"
-bash "$root/tools/session.sh" "$build" wine "$build/bin/serial_input_bench.exe" "$@"
+bash "$root/tools/session.sh" "$build" bash -c '
+  set -euo pipefail
+  root=$1 build=$2
+  echo "== serial input path (64 MiB through a fake device)"
+  wine "$build/bin/serial_input_bench.exe"
+  echo "== serial receive through a pty (1 MiB of 64-byte lines)"
+  python3 "$root/tools/vr7sim.py" --timeout 120 -- "$root/tools/wine-run" "$build/bin/serial_receive_bench.exe"
+' bench "$root" "$build"

@@ -21,7 +21,7 @@ import sys
 import time
 import tty
 
-FIRST_FREE_COM = 20  # above the ports of any real machine
+FIRST_FREE_COM = 60  # above the ports of any real machine and the pick list's 1..50
 LAST_COM = 256
 TIMED_OUT = 124
 GRACE_SECONDS = 5

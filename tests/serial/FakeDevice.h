@@ -13,7 +13,7 @@
 
 class TFakeDispatcher : public TSioBaseDispatcher {
 public:
-    TFakeDispatcher() : TSioBaseDispatcher(nullptr)
+    explicit TFakeDispatcher(TComponent* owner = nullptr) : TSioBaseDispatcher(owner)
     {
         State.DCBlength = sizeof State;
         State.BaudRate = 9600;
@@ -63,6 +63,7 @@ public:
     unsigned Errors = 0;  // handed over, then cleared, by the next status refresh
     bool RunThreads = false;
     bool FailOpen = false;
+    DWORD FailError = ERROR_FILE_NOT_FOUND;
     unsigned MaxRead = 0xFFFFFFFF;  // the most one read returns
     int Opens = 0;
     HANDLE WriteSeen;  // set by every write to the device
@@ -137,7 +138,7 @@ public:
     int OpenDeviceHandle(const std::string&) override
     {
         if (FailOpen) {
-            SetLastError(ERROR_FILE_NOT_FOUND);
+            SetLastError(FailError);
             return -1;
         }
         ++Opens;

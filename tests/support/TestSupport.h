@@ -38,17 +38,23 @@ private:
 inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000)
 {
     const DWORD start = GetTickCount();
-    while (!done()) {
-        const DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= timeoutMs) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
+    for (;;) {
+        // What waits already is handled first: a wait only wakes for what comes after.
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return done();
+            }
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
+            if (done()) return true;
         }
+        if (done()) return true;
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs) return false;
+        MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs - elapsed, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
-    return true;
 }
 
 // "0.25" written with the locale's decimal separator.

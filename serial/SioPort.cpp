@@ -1,0 +1,683 @@
+#include "SioPort.h"
+
+#include "Application.h"
+#include "Barrier.h"
+#include "SioExcept.h"
+#include "SioSelCom.h"
+#include "SioWin32.h"
+#include "SysUtils.h"
+
+#include <algorithm>
+
+namespace {
+
+const char* const WindowClass = "awComWindow";
+
+void RegisterWindowClass(WNDPROC proc)
+{
+    static const bool registered = [proc] {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = proc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = WindowClass;
+        return RegisterClassA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    }();
+    if (!registered) throw EOutOfResources("Cannot register the port's window class");
+}
+
+unsigned Share(unsigned size, double part)
+{
+    return static_cast<unsigned>(Round(size * part));
+}
+
+}  // namespace
+
+TSioCustomComPort::TSioCustomComPort(TComponent* owner) : TSioBaseComponent(owner) {}
+
+TSioCustomComPort::~TSioCustomComPort()
+{
+    SetDestroying();
+    if (open_ || dispatcher_) {
+        try {
+            ClosePort();
+        } catch (...) {
+        }
+    }
+    clients_.clear();
+}
+
+int TSioCustomComPort::Check(int code)
+{
+    return SioCheck(this, code);
+}
+
+TSioCustomComPort* TSioCustomComPort::FindPort(TComponent* owner)
+{
+    if (!owner) return nullptr;
+    for (int i = 0; i < owner->ComponentCount(); ++i) {
+        if (auto* port = dynamic_cast<TSioCustomComPort*>(owner->Components(i))) return port;
+        if (auto* found = FindPort(owner->Components(i))) return found;
+    }
+    return nullptr;
+}
+
+TSioBaseDispatcher* TSioCustomComPort::CreateDispatcher()
+{
+    if (DispatcherFactory) return DispatcherFactory(*this);
+    if (deviceLayer_ != dlWin32) Check(-3001);
+    return new TSioWin32Dispatcher(this);
+}
+
+TSioBaseDispatcher* TSioCustomComPort::Dispatcher()
+{
+    if (!dispatcher_ && AutoOpen && state_ == psClosed) SetOpen(true);
+    if (!dispatcher_ || state_ != psOpen) Check(-2007);
+    return dispatcher_.get();
+}
+
+void TSioCustomComPort::SetOpen(bool open)
+{
+    if (open == open_ && !(open && state_ == psTransitional)) return;
+    if (ComponentState() & csLoading) {
+        open_ = open;
+        openRequested_ = open;
+        return;
+    }
+    if (!open) {
+        openRequested_ = false;
+        if (state_ == psOpen) ClosePort();
+        open_ = false;
+        return;
+    }
+    if (state_ == psTransitional) {
+        openRequested_ = true;  // carried out when the close completes
+        return;
+    }
+    OpenPort();
+}
+
+void TSioCustomComPort::OpenPort()
+{
+    if (comNumber_ == 0) {
+        if (!PromptForPort) Check(-2011);
+        const int chosen = PickComPort();
+        if (chosen <= 0) Check(-2011);
+        comNumber_ = chosen;
+    }
+    state_ = psTransitional;
+    try {
+        dispatcher_.reset(CreateDispatcher());
+        dispatcher_->DeviceName = "COM" + std::to_string(comNumber_);
+        RegisterWindowClass(&TSioCustomComPort::WindowProc);
+        window_ = CreateWindowExA(0, WindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr),
+                                  nullptr);
+        if (!window_) throw EOutOfResources("Cannot create the port's window");
+        unsigned flags = 0;
+        if (dtr_) flags |= SioOpenDTR;
+        if (rts_) flags |= SioOpenRTS;
+        if (hwFlow_ & hwfUseDTR) flags |= SioOpenDTRAuto;
+        if (hwFlow_ & hwfUseRTS) flags |= SioOpenRTSAuto;
+        int r = dispatcher_->OpenDevice("\\\\.\\COM" + std::to_string(comNumber_), baud_, parity_, dataBits_,
+                                        stopBits_, inSize_, outSize_, flags);
+        if (r == -5) r = -2008;
+        else if (r == -3 || r == -2) r = -2001;
+        Check(r);
+        dispatcher_->AttachWindowHandler(window_);
+        if (storeFilled_) dispatcher_->RestoreTriggers(store_);
+        state_ = psOpen;
+        ApplySettings();
+    } catch (...) {
+        if (dispatcher_) {
+            dispatcher_->CloseDevice();
+            dispatcher_.reset();
+        }
+        if (window_) DestroyWindow(window_);
+        window_ = nullptr;
+        state_ = psClosed;
+        open_ = false;
+        throw;
+    }
+    open_ = true;
+    Notify(snOpened);
+    if (OnPortOpen) OnPortOpen(this);
+}
+
+void TSioCustomComPort::ApplySettings()
+{
+    force_ = true;
+    struct TUnforce {
+        bool& f;
+        ~TUnforce() { f = false; }
+    } unforce{force_};
+    const TTraceLogState trace = tracing_, log = logging_;
+    tracing_ = logging_ = tlOff;
+    ApplyTraceLog(true, trace);
+    ApplyTraceLog(false, log);
+    ReapplyFlow();
+    Check(dispatcher_->ApplyFlowChars(xOn_, xOff_));
+    SetDTR(dtr_);
+    SetRTS(rts_);
+    dispatcher_->SetRS485(rs485_);
+    TriggerEventsChanged();
+}
+
+void TSioCustomComPort::ReapplyFlow()
+{
+    if (state_ != psOpen) return;
+    if (hwFlow_) {
+        if (hwFlow_ & (hwfUseRTS | hwfRequireCTS)) rs485_ = false;
+        Check(dispatcher_->ApplyHardwareFlow(bufferFull_, bufferResume_, hwFlow_));
+    }
+    if (swFlow_ == swfNone) {
+        if (!force_) Check(dispatcher_->StopXonXoffFlow());
+    } else {
+        const unsigned options = swFlow_ == swfReceive ? 2 : swFlow_ == swfTransmit ? 1 : 3;
+        Check(dispatcher_->ApplyXonXoffFlow(bufferFull_, bufferResume_, options));
+    }
+}
+
+void TSioCustomComPort::ClosePort()
+{
+    // A dump that fails (a read-only folder) must not keep the port half closed: it is
+    // reported once the close has completed.
+    closeError_.clear();
+    for (bool trace : {true, false}) {
+        try {
+            ApplyTraceLog(trace, tlDump);
+        } catch (const std::exception& e) {
+            if (closeError_.empty()) closeError_ = e.what();
+            if (dispatcher_) dispatcher_->WithGeneralLock([&] { trace ? dispatcher_->Trace.Stop() : dispatcher_->Log.Stop(); });
+            (trace ? tracing_ : logging_) = tlOff;
+        }
+    }
+    state_ = psTransitional;
+    Notify(snClosing);
+    if (dispatcher_) {
+        dispatcher_->SaveTriggers(store_);
+        storeFilled_ = true;
+        dispatcher_->CloseDevice();
+        if ((dispatcher_->Delivering() || dispatcher_->ThreadsRunning()) && window_ && !Destroying()) {
+            // Closed from inside a delivery: the window ends the close once the threads are gone.
+            PostMessageA(window_, SioClosePendingMessage, 0, static_cast<LPARAM>(dispatcher_->Handle()) << 16);
+            SioPumpMessage();
+            if (state_ == psTransitional) return;
+        } else {
+            FinishClose();
+        }
+    } else {
+        FinishClose();
+    }
+}
+
+void TSioCustomComPort::FinishClose()
+{
+    if (dispatcher_) {
+        if (window_) dispatcher_->DetachWindowHandler(window_);
+        // Freed while messages are served: a thread may still wait in a synchronised call.
+        while (dispatcher_->ThreadsRunning()) {
+            if (!SioPumpMessage()) Sleep(1);
+        }
+        dispatcher_.reset();
+    }
+    if (window_) DestroyWindow(window_);
+    window_ = nullptr;
+    state_ = psClosed;
+    open_ = false;
+    Notify(snClosed);
+    if (OnPortClose && !Destroying()) OnPortClose(this);
+    const std::string error = std::exchange(closeError_, std::string());
+    if (openRequested_ && !Destroying()) {
+        openRequested_ = false;
+        OpenPort();
+    }
+    if (!error.empty()) throw EInOutError(error, 0);
+}
+
+void TSioCustomComPort::Notify(TSioNotifyKind kind)
+{
+    // While the port is being freed its clients may be gone already; they hear of its end
+    // through the component's free notification instead.
+    if (Destroying()) return;
+    const UINT messages[] = {SioPortOpenMessage, SioPortCloseMessage, SioClosePendingMessage};
+    const std::vector<TClient> clients = clients_;
+    for (auto it = clients.rbegin(); it != clients.rend(); ++it) {
+        if (kind == snClosing && !it->AllEvents) continue;
+        if (it->Window) SendMessageA(it->Window, messages[kind], 0, 0);
+        else if (it->Callback) it->Callback(this, kind);
+    }
+}
+
+void TSioCustomComPort::RegisterNotification(const void* key, TSioNotifyCallback callback, bool allEvents)
+{
+    clients_.push_back({key, nullptr, std::move(callback), allEvents});
+}
+
+void TSioCustomComPort::RegisterNotification(HWND window, bool allEvents)
+{
+    clients_.push_back({nullptr, window, nullptr, allEvents});
+}
+
+void TSioCustomComPort::DeregisterNotification(const void* key)
+{
+    if (Destroying()) return;
+    clients_.erase(std::remove_if(clients_.begin(), clients_.end(), [key](auto& c) { return !c.Window && c.Key == key; }),
+                   clients_.end());
+}
+
+void TSioCustomComPort::DeregisterNotification(HWND window)
+{
+    clients_.erase(std::remove_if(clients_.begin(), clients_.end(), [window](auto& c) { return c.Window == window; }),
+                   clients_.end());
+}
+
+void TSioCustomComPort::SendString(const std::string& s)
+{
+    if (state_ == psTransitional) return;
+    Check(Dispatcher()->QueueOutput(s.data(), static_cast<unsigned>(s.size())));
+}
+
+void TSioCustomComPort::FlushInput()
+{
+    if (state_ == psTransitional) return;
+    Check(Dispatcher()->DiscardInput());
+}
+
+void TSioCustomComPort::FlushOutput()
+{
+    if (state_ == psTransitional) return;
+    Check(Dispatcher()->DiscardOutput());
+}
+
+int TSioCustomComPort::AddTimerTrigger()
+{
+    if (state_ == psTransitional) return 0;
+    return Check(Dispatcher()->NewTimerTrigger());
+}
+
+void TSioCustomComPort::SetTimerTrigger(unsigned handle, int ticks, bool activate)
+{
+    if (state_ == psTransitional) return;
+    Check(Dispatcher()->ArmTimerTrigger(handle, ticks, activate));
+}
+
+void TSioCustomComPort::SetComNumber(int n)
+{
+    if (n == comNumber_) return;
+    if (state_ != psOpen) {
+        comNumber_ = n;
+        return;
+    }
+    const TTraceLogState trace = tracing_, log = logging_;
+    SetOpen(false);
+    comNumber_ = n;
+    tracing_ = trace == tlPause ? tlOn : trace;
+    logging_ = log == tlPause ? tlOn : log;
+    SetOpen(true);
+}
+
+void TSioCustomComPort::SetBaud(unsigned baud)
+{
+    if (baud == baud_ && !force_) return;
+    baud_ = baud;
+    if (state_ == psOpen) Check(dispatcher_->ApplyLineSettings(baud_, parity_, dataBits_, stopBits_));
+}
+
+void TSioCustomComPort::SetParity(TParity parity)
+{
+    if (parity == parity_ && !force_) return;
+    parity_ = parity;
+    if (state_ == psOpen) Check(dispatcher_->ApplyLineSettings(baud_, parity_, dataBits_, stopBits_));
+}
+
+void TSioCustomComPort::SetDataBits(int bits)
+{
+    if (bits == dataBits_ && !force_) return;
+    dataBits_ = bits;
+    if (state_ == psOpen) Check(dispatcher_->ApplyLineSettings(baud_, parity_, dataBits_, stopBits_));
+}
+
+void TSioCustomComPort::SetStopBits(int bits)
+{
+    if (bits == stopBits_ && !force_) return;
+    stopBits_ = bits;
+    if (state_ == psOpen) Check(dispatcher_->ApplyLineSettings(baud_, parity_, dataBits_, stopBits_));
+}
+
+void TSioCustomComPort::SetInSize(unsigned size)
+{
+    if (size == inSize_) return;
+    inSize_ = size;
+    if (state_ == psOpen) dispatcher_->SetQueueSizes(inSize_, outSize_);  // the driver's result does not matter
+}
+
+void TSioCustomComPort::SetOutSize(unsigned size)
+{
+    if (size == outSize_) return;
+    outSize_ = size;
+    if (state_ == psOpen) dispatcher_->SetQueueSizes(inSize_, outSize_);
+}
+
+void TSioCustomComPort::SetHWFlowOptions(THWFlowOptions options)
+{
+    if (options == hwFlow_ && !force_) return;
+    if (options) {
+        if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = Share(inSize_, 0.9);
+        if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = Share(inSize_, 0.1);
+    }
+    hwFlow_ = options;
+    ReapplyFlow();
+}
+
+void TSioCustomComPort::SetSWFlowOptions(TSWFlowOptions options)
+{
+    if (options == swFlow_ && !force_) return;
+    if (options != swfNone) {
+        if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = Share(inSize_, 0.75);
+        if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = Share(inSize_, 0.25);
+    }
+    swFlow_ = options;
+    ReapplyFlow();
+}
+
+void TSioCustomComPort::SetBufferFull(unsigned n)
+{
+    if (n == bufferFull_ && !force_) return;
+    bufferFull_ = n > inSize_ ? Share(n, 0.9) : n;
+    force_ = true;
+    ReapplyFlow();
+    force_ = false;
+}
+
+void TSioCustomComPort::SetBufferResume(unsigned n)
+{
+    if (n == bufferResume_ && !force_) return;
+    bufferResume_ = n > bufferFull_ ? Share(bufferFull_, 0.1) : n;
+    force_ = true;
+    ReapplyFlow();
+    force_ = false;
+}
+
+void TSioCustomComPort::SetXOnChar(char c)
+{
+    if (c == xOn_ && !force_) return;
+    xOn_ = c;
+    if (state_ == psOpen) Check(dispatcher_->ApplyFlowChars(xOn_, xOff_));
+}
+
+void TSioCustomComPort::SetXOffChar(char c)
+{
+    if (c == xOff_ && !force_) return;
+    xOff_ = c;
+    if (state_ == psOpen) Check(dispatcher_->ApplyFlowChars(xOn_, xOff_));
+}
+
+void TSioCustomComPort::SetDTR(bool on)
+{
+    if (on == dtr_ && !force_) return;
+    if (state_ != psOpen) {
+        dtr_ = on;
+        return;
+    }
+    // A line under automatic flow control keeps its old value.
+    if (Check(dispatcher_->DriveDTR(on)) == 0) dtr_ = on;
+}
+
+void TSioCustomComPort::SetRTS(bool on)
+{
+    if (on == rts_ && !force_) return;
+    if (state_ != psOpen) {
+        rts_ = on;
+        return;
+    }
+    if (Check(dispatcher_->DriveRTS(on)) == 0) rts_ = on;
+}
+
+void TSioCustomComPort::SetDeviceLayer(TDeviceLayer layer)
+{
+    if (state_ == psClosed && layer == dlWin32) deviceLayer_ = layer;
+}
+
+void TSioCustomComPort::SetRS485Mode(bool on)
+{
+    rs485_ = on;
+    if (on) {
+        hwFlow_ &= ~(hwfUseRTS | hwfRequireCTS);
+        rts_ = false;
+    }
+    if (state_ == psOpen) dispatcher_->SetRS485(on);
+}
+
+void TSioCustomComPort::SetTraceSize(unsigned size)
+{
+    traceSize_ = std::min(size, 4000000u);
+    if (state_ != psOpen || (tracing_ != tlOn && tracing_ != tlPause)) return;
+    const TTraceLogState state = tracing_;
+    ApplyTraceLog(true, tlOff);
+    ApplyTraceLog(true, state);  // a paused trace ends up off
+}
+
+void TSioCustomComPort::SetLogSize(unsigned size)
+{
+    logSize_ = std::min(size, 16000000u);
+    if (state_ != psOpen || (logging_ != tlOn && logging_ != tlPause)) return;
+    const TTraceLogState state = logging_;
+    ApplyTraceLog(false, tlOff);
+    ApplyTraceLog(false, state);
+}
+
+void TSioCustomComPort::SetTracing(TTraceLogState state)
+{
+    ApplyTraceLog(true, state);
+}
+
+void TSioCustomComPort::SetLogging(TTraceLogState state)
+{
+    ApplyTraceLog(false, state);
+}
+
+void TSioCustomComPort::ApplyTraceLog(bool trace, TTraceLogState wanted)
+{
+    TTraceLogState& current = trace ? tracing_ : logging_;
+    if (state_ != psOpen || !dispatcher_) {
+        current = wanted > tlOn ? tlOff : wanted;
+        return;
+    }
+    const bool active = current == tlOn || current == tlPause;
+    int result = 0;
+    TSioBaseDispatcher& d = *dispatcher_;
+    d.WithGeneralLock([&] {
+        switch (wanted) {
+        case tlOff:
+            if (active) trace ? d.Trace.Stop() : d.Log.Stop();
+            current = tlOff;
+            break;
+        case tlOn:
+            if (current == tlPause) {
+                trace ? d.Trace.Resume() : d.Log.Resume();
+            } else if (!active) {
+                if (trace) {
+                    d.Trace.TraceHex = TraceHex;
+                    d.Trace.TraceAllHex = TraceAllHex;
+                    result = d.Trace.Start(traceSize_);
+                } else {
+                    d.Log.LogHex = LogHex;
+                    d.Log.LogAllHex = LogAllHex;
+                    result = d.Log.Start(logSize_, std::max(inSize_, outSize_));
+                }
+            }
+            if (result == 0) current = tlOn;
+            break;
+        case tlDump:
+        case tlAppend:
+            if (active) {
+                SYSTEMTIME now;
+                GetLocalTime(&now);
+                if (trace) {
+                    d.Trace.Resume();
+                    d.Trace.TraceHex = TraceHex;
+                    d.Trace.TraceAllHex = TraceAllHex;
+                    result = d.Trace.Dump(TraceName, wanted == tlAppend);
+                } else {
+                    d.Log.Resume();
+                    d.Log.LogHex = LogHex;
+                    d.Log.LogAllHex = LogAllHex;
+                    result = d.Log.Dump(LogName, wanted == tlAppend, d.DeviceName, now);
+                }
+            }
+            if (result == 0) current = tlOff;
+            break;
+        case tlClear:
+            if (active) trace ? d.Trace.Clear() : d.Log.Clear();
+            break;
+        case tlPause:
+            if (current == tlOn) {
+                trace ? d.Trace.Pause() : d.Log.Pause();
+                current = tlPause;
+            }
+            break;
+        }
+    });
+    Check(result);
+}
+
+bool TSioCustomComPort::AnyTriggerEvent() const
+{
+    return OnTrigger || OnTriggerAvail || OnTriggerData || OnTriggerTimer || OnTriggerStatus || OnTriggerModemStatus ||
+           OnTriggerLineError || OnTriggerOutbuffFree || OnTriggerOutbuffUsed || OnTriggerOutSent;
+}
+
+void TSioCustomComPort::TriggerEventsChanged()
+{
+    if (dispatcher_ && state_ == psOpen) dispatcher_->UpdateHandlerFlags(AnyTriggerEvent() ? 1 : 2);
+}
+
+void TSioCustomComPort::Loaded()
+{
+    TSioBaseComponent::Loaded();
+    if (!openRequested_) return;
+    openRequested_ = false;
+    open_ = false;
+    try {
+        SetOpen(true);
+    } catch (...) {
+        open_ = false;
+        Application->HandleException(this);
+    }
+}
+
+void TSioCustomComPort::Assign(TPersistent* source)
+{
+    auto* other = dynamic_cast<TSioCustomComPort*>(source);
+    if (!other) return TSioBaseComponent::Assign(source);
+    clients_ = other->clients_;
+    if (other->dispatcher_ && other->state_ == psOpen) {
+        other->dispatcher_->SaveTriggers(store_);
+        storeFilled_ = true;
+    }
+    deviceLayer_ = other->deviceLayer_;
+    comNumber_ = other->comNumber_;
+    baud_ = other->baud_;
+    parity_ = other->parity_;
+    dataBits_ = other->dataBits_;
+    stopBits_ = other->stopBits_;
+    inSize_ = other->inSize_;
+    outSize_ = other->outSize_;
+    AutoOpen = other->AutoOpen;
+    PromptForPort = other->PromptForPort;
+    rs485_ = other->rs485_;
+    dtr_ = other->dtr_;
+    rts_ = other->rts_;
+    bufferFull_ = other->bufferFull_;
+    bufferResume_ = other->bufferResume_;
+    hwFlow_ = other->hwFlow_;
+    swFlow_ = other->swFlow_;
+    xOn_ = other->xOn_;
+    xOff_ = other->xOff_;
+    tracing_ = other->tracing_;
+    logging_ = other->logging_;
+    traceSize_ = other->traceSize_;
+    logSize_ = other->logSize_;
+    TraceName = other->TraceName;
+    LogName = other->LogName;
+    TraceHex = other->TraceHex;
+    LogHex = other->LogHex;
+    TraceAllHex = other->TraceAllHex;
+    LogAllHex = other->LogAllHex;
+    OnTrigger = other->OnTrigger;
+    OnTriggerAvail = other->OnTriggerAvail;
+    OnTriggerData = other->OnTriggerData;
+    OnTriggerTimer = other->OnTriggerTimer;
+    OnTriggerStatus = other->OnTriggerStatus;
+    OnPortOpen = other->OnPortOpen;
+    OnPortClose = other->OnPortClose;
+    TapiMode = other->TapiMode;
+    open_ = false;
+}
+
+LRESULT CALLBACK TSioCustomComPort::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message < SioAvailMessage || message > SioClosePendingMessage)
+        return DefWindowProcA(window, message, wParam, lParam);
+    return Guarded<LRESULT>(0, [&]() -> LRESULT {
+        TSioBaseDispatcher* d = TSioBaseDispatcher::FromHandle(static_cast<int>((lParam >> 16) & 0xFFFF));
+        auto* port = d ? dynamic_cast<TSioCustomComPort*>(d->Owner()) : nullptr;
+        if (!port || port->window_ != window) return 0;
+        try {
+            port->HandleWindowMessage(message, wParam, lParam);
+        } catch (...) {
+            if (InMainThread()) Application->HandleException(port);
+        }
+        return 0;
+    });
+}
+
+bool TSioCustomComPort::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == SioClosePendingMessage) {
+        if (dispatcher_ && (dispatcher_->Delivering() || dispatcher_->ThreadsRunning())) {
+            PostMessageA(window_, SioClosePendingMessage, 0, lParam);  // again, once the threads are gone
+            return true;
+        }
+        FinishClose();
+        return true;
+    }
+    if (Destroying()) return true;
+    const unsigned handle = static_cast<unsigned>(wParam);
+    const unsigned data = message == SioAvailMessage ? handle : static_cast<unsigned>(lParam & 0xFFFF);
+    if (OnTrigger) OnTrigger(this, message, handle, data);
+    switch (message) {
+    case SioAvailMessage:
+        if (OnTriggerAvail) OnTriggerAvail(this, handle);
+        break;
+    case SioDataMessage:
+        if (OnTriggerData) OnTriggerData(this, handle);
+        break;
+    case SioTimerMessage:
+        if (OnTriggerTimer) OnTriggerTimer(this, handle);
+        break;
+    case SioStatusMessage:
+        if (OnTriggerStatus) OnTriggerStatus(this, handle);
+        switch (handle & 7) {
+        case skModem:
+            if (OnTriggerModemStatus) OnTriggerModemStatus(this);
+            break;
+        case skLineError: {
+            const bool lineBreak = dispatcher_ && dispatcher_->TakeBreak();
+            const int error = dispatcher_ ? dispatcher_->TakeLineError() : 0;
+            if (OnTriggerLineError) OnTriggerLineError(this, error, lineBreak);
+            break;
+        }
+        case skOutFree:
+            if (OnTriggerOutbuffFree) OnTriggerOutbuffFree(this);
+            break;
+        case skOutUsed:
+            if (OnTriggerOutbuffUsed) OnTriggerOutbuffUsed(this);
+            break;
+        case skOutSent:
+            if (OnTriggerOutSent) OnTriggerOutSent(this);
+            break;
+        }
+        break;
+    }
+    return true;
+}
