@@ -28,3 +28,15 @@ bool SioTimerExpired(const TSioTickTimer& timer);
 
 // Handles one window message if one waits; a WM_QUIT is posted again for the main loop.
 bool SioPumpMessage();
+
+// Holds a critical section for its lifetime.
+class TSioLock {
+public:
+    explicit TSioLock(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
+    ~TSioLock() { LeaveCriticalSection(&section_); }
+    TSioLock(const TSioLock&) = delete;
+    TSioLock& operator=(const TSioLock&) = delete;
+
+private:
+    CRITICAL_SECTION& section_;
+};

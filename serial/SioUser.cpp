@@ -11,16 +11,7 @@
 
 namespace {
 
-class TLock {
-public:
-    explicit TLock(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
-    ~TLock() { LeaveCriticalSection(&section_); }
-    TLock(const TLock&) = delete;
-    TLock& operator=(const TLock&) = delete;
-
-private:
-    CRITICAL_SECTION& section_;
-};
+using TLock = TSioLock;
 
 // The library-wide list of dispatchers; a dispatcher's handle is its index.
 std::mutex& ListLock()

@@ -4,16 +4,7 @@
 
 namespace {
 
-class TLock {
-public:
-    explicit TLock(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
-    ~TLock() { LeaveCriticalSection(&section_); }
-    TLock(const TLock&) = delete;
-    TLock& operator=(const TLock&) = delete;
-
-private:
-    CRITICAL_SECTION& section_;
-};
+using TLock = TSioLock;
 
 int LastErrorCode()
 {

@@ -1,6 +1,7 @@
 // The port component on real COM ports: ptys linked by tools/vr7sim.py, with the simulated
 // instrument on their far ends and the modem-line library preloaded.
 #include "GuiSupport.h"
+#include "ProcessSupport.h"
 #include "InstrumentSupport.h"
 #include "SioExcept.h"
 #include "SioPacket.h"
@@ -14,25 +15,6 @@
 #include <memory>
 
 namespace {
-
-int ThreadCount()
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-    CloseHandle(snapshot);
-    return count;
-}
-
-DWORD HandleCount()
-{
-    DWORD n = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &n);
-    return n;
-}
 
 int TestCom(const char* name = "TAVRIN_TEST_COM")
 {

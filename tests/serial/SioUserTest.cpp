@@ -1,5 +1,6 @@
 // The dispatcher's buffers, triggers and delivery, on a fake device.
 #include "FakeDevice.h"
+#include "ProcessSupport.h"
 #include "TestSupport.h"
 #include "UtilWindow.h"
 
@@ -13,18 +14,6 @@
 #include <vector>
 
 namespace {
-
-int ThreadCount()
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-    CloseHandle(snapshot);
-    return count;
-}
 
 // A dispatcher opened on the fake device, with its steps run by the test itself.
 class Dispatcher : public testing::Test {
