@@ -1,5 +1,6 @@
 #include "KDGlob.h"
 
+#include "Grids.h"
 #include "SysUtils.h"
 
 const LoadInfoRec LoadCellTable[LoadCellCount] = {
@@ -36,4 +37,18 @@ void KDGlobStartup()
 {
     TimeSeparator = ':';
     DateSeparator = '/';
+}
+
+void ClearGridRow(int row, TStringGrid& grid)
+{
+    for (int col = 1; col < grid.ColCount(); ++col) grid.SetCells(col, row, "");
+}
+
+std::string FileNameStem(const std::string& path)
+{
+    const size_t slash = path.find_last_of("\\/:");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.find('.');
+    if (dot != std::string::npos) name.resize(dot);
+    return name;
 }

@@ -36,3 +36,9 @@ extern const char* const GridCaptions[GridRowCount];
 
 // Program start: the process-wide time and date separators.
 void KDGlobStartup();
+
+class TStringGrid;
+// Empties cells 1 .. ColCount - 1 of the row.
+void ClearGridRow(int row, TStringGrid& grid);
+// The file name without its folder, cut before its first '.' ("my.test.VRL" gives "my").
+std::string FileNameStem(const std::string& path);
