@@ -1,0 +1,53 @@
+// The download and erase sequences with the VR7: three commands, each answered by a reply
+// line, with the 3000 ms time-out. The main window gives it the port of the current kind
+// through the callbacks; replies come back, one line per call, through Reply.
+#pragma once
+
+#include "Classes.h"
+#include "Timer.h"
+
+#include <functional>
+#include <string>
+
+class TDownloadProtocol : public TComponent {
+public:
+    explicit TDownloadProtocol(TComponent* owner);
+
+    // The port of the current kind: writes one command line (raises on failure).
+    std::function<void(const std::string& command)> Send;
+    // On the serial port: flush the input, then the output (after a time-out).
+    std::function<void()> FlushPort;
+    std::function<void()> EnableCollector;
+    std::function<void(const std::string& text)> ShowHint;    // the hint box
+    std::function<void(const std::string& text)> ShowStatus;  // status panel 2
+    std::function<void(bool enabled)> EnableSendErase;
+
+    // The instrument's version, 12 until a "TXT" reply says otherwise.
+    int Version = 12;
+
+    // Runs the three steps; false when a step timed out, was refused or was ended.
+    bool Download(int slot, const std::string& modeCode, const std::string& name, const std::string& pgm);
+    // The same steps with the name "EMPTY", mode "00" and the fixed erase line; the test
+    // being edited is not touched.
+    bool Erase(int slot);
+    // Ends a wait under way (the window closes, the port changes).
+    void Abort() { aborted_ = true; }
+    bool Busy() const { return busy_; }
+
+    // The reply handler: one received line, CR LF and all.
+    void Reply(const std::string& data);
+
+    TTimer* Timer1;
+
+private:
+    bool UpControl(int slot, const std::string& modeCode, const std::string& name, std::string pgm,
+                   const std::string& second, const std::string& third);
+    bool SendStrg(const std::string& command, const std::string& progress);
+    void TimeOut();
+
+    bool replied_ = false;
+    bool timedOut_ = false;
+    bool refused_ = false;
+    bool aborted_ = false;
+    bool busy_ = false;
+};
