@@ -1151,10 +1151,10 @@ void TSioBaseDispatcher::StartThreads()
     dispThread_ = new TSioDispThread(*this);
     outThread_ = new TSioOutThread(*this);
     SetThreadBoost(threadBoost_);
-    for (TThread* t : {comThread_, dispThread_, outThread_}) {
-        ++liveThreads_;
-        t->Resume();
-    }
+    // All three count before any runs: a communications thread whose first wait fails
+    // ends at once, and must not take the count to 0 while the others start.
+    liveThreads_ += 3;
+    for (TThread* t : {comThread_, dispThread_, outThread_}) t->Resume();
 }
 
 void TSioBaseDispatcher::StopThreads()

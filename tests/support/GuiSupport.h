@@ -7,31 +7,14 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
-
-// Moves the mouse to the middle of `control` and clicks the left button, as a user would.
-inline void ClickAt(TWinControl* control)
-{
-    RECT r;
-    GetWindowRect(control->Handle(), &r);
-    const int x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
-    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-    INPUT inputs[3] = {};
-    for (INPUT& in : inputs) {
-        in.type = INPUT_MOUSE;
-        in.mi.dx = x * 65535 / (w - 1);
-        in.mi.dy = y * 65535 / (h - 1);
-    }
-    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
-    SendInput(3, inputs, sizeof(INPUT));
-}
 
 // Handles the posted, sent and input messages waiting, and those they post in turn; not
 // timers and painting, which never run dry while a caret blinks.
@@ -49,6 +32,42 @@ inline void PumpPending(DWORD boundMs = 5000)
         DispatchMessageA(&msg);
     }
 }
+
+// Brings the control's form to the top, then moves the mouse to the middle of `control`
+// and clicks the left button, as a user would. Fails, naming what is there, when another
+// window still covers that point: a click that lands elsewhere would only time out later.
+inline testing::AssertionResult ClickAt(TWinControl* control)
+{
+    const HWND target = control->Handle();
+    const HWND root = GetAncestor(target, GA_ROOT);
+    SetWindowPos(root, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+    SetForegroundWindow(root);
+    PumpPending();
+    RECT r;
+    GetWindowRect(target, &r);
+    const POINT at = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    const HWND there = WindowFromPoint(at);
+    if (there != target) {
+        char cls[64] = "", title[64] = "";
+        GetClassNameA(there, cls, sizeof cls);
+        GetWindowTextA(there, title, sizeof title);
+        return testing::AssertionFailure() << "the point (" << at.x << "," << at.y << ") shows "
+                                           << cls << " \"" << title << "\"";
+    }
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    INPUT inputs[3] = {};
+    for (INPUT& in : inputs) {
+        in.type = INPUT_MOUSE;
+        in.mi.dx = at.x * 65535 / (w - 1);
+        in.mi.dy = at.y * 65535 / (h - 1);
+    }
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
+    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+    if (SendInput(3, inputs, sizeof(INPUT)) != 3) return testing::AssertionFailure() << "SendInput refused";
+    return testing::AssertionSuccess();
+}
+
 
 // Posts the characters to the window as typed keys would arrive, and handles them.
 inline void TypeChars(HWND window, const std::string& text)

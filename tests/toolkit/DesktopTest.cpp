@@ -30,7 +30,7 @@ TEST_F(Desktop, LeavingAnEditRunsItsOnExitBeforeTheClickThatTookTheFocus)
     form->edit->SetFocus();
     PumpPending();
     form->Log.clear();
-    ClickAt(form->button);
+    ASSERT_TRUE(ClickAt(form->button));
     ASSERT_TRUE(PumpUntil([&] { return IndexIn(form->Log, "click Button1") < form->Log.size(); }));
     const size_t exit = IndexIn(form->Log, "exit Edit1");
     ASSERT_LT(exit, form->Log.size());
@@ -42,12 +42,12 @@ TEST_F(Desktop, ClickedRadioButtonsExcludeEachOther)
 {
     form->radioA->SetChecked(true);
     form->Log.clear();
-    ClickAt(form->radioB);
+    ASSERT_TRUE(ClickAt(form->radioB));
     ASSERT_TRUE(PumpUntil([&] { return form->radioB->Checked(); }));
     EXPECT_FALSE(form->radioA->Checked());
     EXPECT_EQ(SendMessageA(form->radioA->Handle(), BM_GETCHECK, 0, 0), BST_UNCHECKED);
     EXPECT_LT(IndexIn(form->Log, "click rdoTPA"), form->Log.size());
-    ClickAt(form->radioA);
+    ASSERT_TRUE(ClickAt(form->radioA));
     ASSERT_TRUE(PumpUntil([&] { return form->radioA->Checked(); }));
     EXPECT_FALSE(form->radioB->Checked());
 }
