@@ -91,8 +91,9 @@ void TDownloadProtocol::Reply(const std::string& data)
         if (ShowHint) ShowHint("Invalid parameters");
         refused_ = true;  // the sequence ends here; Send and Erase come back with its end
     } else if (StartsWith(text, "GDR")) {
+        // A status line restarts a step's time-out; at rest there is nothing to time out.
         Timer1->SetEnabled(false);
-        Timer1->SetEnabled(true);
+        if (busy_) Timer1->SetEnabled(true);
         if (ShowHint) ShowHint("Test running");
         // The status digit, fourth from the end; a reply too short for it is ignored.
         if (text.size() >= 4 && std::isdigit(static_cast<unsigned char>(text[text.size() - 4])) && ShowStatus)

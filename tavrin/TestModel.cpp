@@ -5,6 +5,8 @@
 #include "SysUtils.h"
 
 #include <algorithm>
+#include <cctype>
+#include <utility>
 
 namespace {
 
@@ -230,4 +232,39 @@ std::array<std::string, GridRowCount> TTestModel::Grid() const
     std::array<std::string, GridRowCount> rows;
     for (int i = 0; i < GridRowCount; ++i) rows[i] = GridValue(i);
     return rows;
+}
+
+namespace {
+
+int Choice(const std::string& text, int count, const char* what)
+{
+    int value = 0;
+    if (!TryStrToInt(Trim(text), value) || value < 0 || value >= count)
+        throw EConvertError("'" + text + "' is not a valid " + what);
+    return value;
+}
+
+}  // namespace
+
+TTestModel TTestModel::FromGrid(const std::array<std::string, GridRowCount>& rows)
+{
+    TTestModel test(Choice(rows[10], LoadCellCount, "load cell"));
+    test.SetTargetType(1);
+    const std::string& mode = rows[11];
+    if (mode.size() != 2 || !std::isdigit(static_cast<unsigned char>(mode[0])) || !std::isdigit(static_cast<unsigned char>(mode[1])))
+        throw EConvertError("'" + mode + "' is not a valid test mode");
+    const int modeIndex = Choice(mode, ModeCount, "test mode");
+    const std::pair<TNumField, int> numbers[] = {{nfTarget, 2}, {nfHold, 3}, {nfTrigger, 4},
+                                                 {nfSpeed, 5},  {nfCycles, 7}, {nfRecovery, 8}};
+    for (const auto& [field, row] : numbers) {
+        TextToFloat(rows[row], ' ');  // raises for text that is no number
+        test.Encode(field, rows[row]);
+    }
+    test.SetReturnSpeed(Choice(rows[6], 2, "return speed"));
+    const int flag = Choice(rows[9], 2, "re-trigger flag");
+    test.SetRetrigger(flag == 0);
+    test.SetSlot(Choice(rows[12], SlotCount, "test number"));
+    if (!test.SetName(rows[13])) throw EConvertError("'" + rows[13] + "' is not a valid test name");
+    test.SetMode(modeIndex);
+    return test;
 }

@@ -66,6 +66,14 @@ public:
     std::string GridValue(int row) const;
     std::array<std::string, GridRowCount> Grid() const;
 
+    // The test a file's grid rows describe, each value taking effect as if entered in its
+    // control: numbers are clamped to their range and encoded, the mode comes last (TPA
+    // then resets the return speed), the name is cut to 8 characters and the target type
+    // is Distance whatever the row says. Raises EConvertError for a value that cannot be
+    // the test's (an unreadable number, a load cell, mode, slot, return speed or
+    // re-trigger flag beyond its choices, a name holding "empty").
+    static TTestModel FromGrid(const std::array<std::string, GridRowCount>& rows);
+
 private:
     void ResetMaskedFields();
     void EncodeAll();

@@ -25,7 +25,10 @@ enum TBaudRate {
     br_19200, br_38400, br_57600, br115200, br230400, br460800, br921600,
 };
 enum TDataBits { db7, db8 };
+#ifndef TAVRIN_TPARITY
+#define TAVRIN_TPARITY
 enum TParity { pNone, pOdd, pEven, pMark, pSpace };
+#endif
 enum TStopBits { sb1, sb2 };
 
 using TPacketEvent = std::function<void(TObject* sender, const std::string& packet)>;

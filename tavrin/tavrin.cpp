@@ -1,8 +1,9 @@
-// tavrin's entry point. Until the main window stands, it shows the default test as the
-// instrument would receive it.
+// tavrin's entry point: the main window and the print-status dialog, then the message loop.
 #include "Application.h"
+#include "Forms.h"
 #include "KDGlob.h"
-#include "TestModel.h"
+#include "Kdmain.h"
+#include "PrntStat.h"
 
 #include <windows.h>
 
@@ -10,12 +11,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     KDGlobStartup();
     Application->Title = "Tavrin";
+    Application->HelpFile = "";
     try {
-        const TTestModel test(0);
-        std::string text = "PGM line: " + test.PGM() + "\r\n\r\n";
-        const auto rows = test.Grid();
-        for (int i = 0; i < GridRowCount; ++i) text += std::string(GridCaptions[i]) + "\t" + rows[i] + "\r\n";
-        Application->MessageBox(text, Application->Title, MB_OK | MB_ICONINFORMATION);
+        CreateForm<TMOXLoadForm>()->Show();
+        PrintStatusDlg = CreateForm<TPrintStatusDlg>();
+        Application->Run();
     } catch (...) {
         Application->HandleException(nullptr);
         return 1;

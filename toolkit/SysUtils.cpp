@@ -312,3 +312,37 @@ std::string SysErrorMessage(unsigned long errorCode)
     while (length > 0 && (static_cast<unsigned char>(buffer[length - 1]) <= ' ' || buffer[length - 1] == '.')) --length;
     return std::string(buffer, length);
 }
+
+std::string ExtractFilePath(const std::string& fileName)
+{
+    const size_t cut = fileName.find_last_of("\\/:");
+    return cut == std::string::npos ? "" : fileName.substr(0, cut + 1);
+}
+
+std::string ExtractFileName(const std::string& fileName)
+{
+    return fileName.substr(ExtractFilePath(fileName).size());
+}
+
+bool FileExists(const std::string& fileName)
+{
+    const DWORD a = GetFileAttributesA(fileName.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::string& folder)
+{
+    const DWORD a = GetFileAttributesA(folder.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool ForceDirectories(const std::string& folder)
+{
+    std::string path = folder;
+    while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+    if (path.empty() || DirectoryExists(path)) return !path.empty();
+    const std::string parent = ExtractFilePath(path);
+    // A drive ("C:") or a share root ends the climb.
+    if (!parent.empty() && parent != path && parent.back() != ':' && !ForceDirectories(parent)) return false;
+    return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}

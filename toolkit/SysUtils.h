@@ -72,3 +72,11 @@ std::string Trim(const std::string& s);
 
 // The system's text for a Win32 error number, without the trailing line break.
 std::string SysErrorMessage(unsigned long errorCode);
+
+// File names: the folder part keeps its trailing backslash ("C:\a\" of "C:\a\b.VRL").
+std::string ExtractFilePath(const std::string& fileName);
+std::string ExtractFileName(const std::string& fileName);
+bool FileExists(const std::string& fileName);
+bool DirectoryExists(const std::string& folder);
+// Creates the folder with every missing parent; false when one cannot be made.
+bool ForceDirectories(const std::string& folder);

@@ -1,0 +1,160 @@
+// tavrin's main window: the test being edited, its grid and hints, the two kinds of port to
+// the VR7, the test files and the settings kept between runs.
+#pragma once
+
+#include "ActnList.h"
+#include "ComCtrls.h"
+#include "Dialogs.h"
+#include "Download.h"
+#include "Forms.h"
+#include "Grids.h"
+#include "NumEdit.h"
+#include "RUVComm.h"
+#include "ShellPaths.h"
+#include "SioPacket.h"
+#include "StdCtrls.h"
+#include "TestModel.h"
+#include "USBComPort.h"
+
+#include <string>
+
+// Port mode: which component talks to the instrument.
+const int PortModeUSB = 1;
+const int PortModeSerial = 2;
+
+class TMOXLoadForm : public TForm {
+public:
+    explicit TMOXLoadForm(TComponent* owner);
+    ~TMOXLoadForm() override;
+
+    // Where the toolbar will stand: the actions' buttons and the port and load-cell boxes.
+    TButton* OpenBtn;
+    TButton* SaveBtn;
+    TLabel* ComPortLbl;
+    TComboBox* ComPortCb;
+    TLabel* LoadCellLbl;
+    TComboBox* loadcell_cb;
+    TButton* DkItem4;  // Send Test
+    TButton* DkItem8;  // Erase Test
+    TButton* ExitBtn;
+
+    TGroupBox* ModeGrp;
+    TRadioButton* rdoNormal;
+    TRadioButton* rdoHoldToTime;
+    TRadioButton* rdoCycleToCount;
+    TRadioButton* rdoTPA;
+    TRadioButton* rdoTension;
+
+    TLabel* TestTypeLbl;
+    TComboBox* cb_testtype;
+    TLabel* TargetTypeLbl;
+    TComboBox* cb_targettype;
+    TLabel* TargetLbl;
+    TNumEdit* nedt_targetval;
+    TLabel* Label6;  // the target's unit
+    TLabel* TriggerLbl;
+    TNumEdit* NumEdit2;
+    TLabel* TriggerUnitLbl;
+    TLabel* SpeedLbl;
+    TNumEdit* NumEdit1;
+    TLabel* SpeedUnitLbl;
+    TLabel* ReturnLbl;
+    TComboBox* cb_returnatspd;
+    TLabel* HoldLbl;
+    TNumEdit* nedt_targettime;
+    TLabel* HoldUnitLbl;
+    TLabel* CycleLbl;
+    TNumEdit* nedt_cyclecnt;
+    TLabel* RecoveryLbl;
+    TNumEdit* nedt_recoverytime;
+    TLabel* RecoveryUnitLbl;
+    TLabel* RetriggerLbl;
+    TCheckBox* CheckBox1;
+    TLabel* SlotLbl;
+    TComboBox* cbSlotNo;
+    TLabel* NameLbl;
+    TEdit* Edit1;
+
+    TMemo* memHints;
+    TStringGrid* ProgramStrGrd;
+    TStatusBar* StatusBar1;
+
+    TActionList* ActionList1;
+    TAction* OpenAct;
+    TAction* SaveAct;
+    TAction* Download;
+    TAction* Erase;
+    TAction* ExitAct;
+
+    TOpenDialog* OpenDialog1;
+    TSaveDialog* SaveDialog1;
+    TSpecialFolders* SpecialFolders1;
+    TUSBComPort* USBPort;
+    TRUVComm* InstrumentPort;
+    TSioDataPacket* InstrumentPortPacket;
+    TDownloadProtocol* Protocol;
+
+    // Event handlers, bound in the constructor.
+    void FormCreate(TObject* sender);
+    void FormActivate(TObject* sender);
+    void FormCloseQuery(TObject* sender, bool& canClose);
+    void FormClose(TObject* sender, TCloseAction& action);
+    void ComPortCbChange(TObject* sender);
+    void loadcell_cbChange(TObject* sender);
+    void OpenActExecute(TObject* sender);
+    void SaveActExecute(TObject* sender);
+    void DownloadExecute(TObject* sender);
+    void EraseExecute(TObject* sender);
+    void ExitActExecute(TObject* sender);
+    void InstrumentPortPacketStringPacket(TObject* sender, const std::string& data);
+
+    // Reads or writes the two settings; a settings file that cannot be opened is skipped.
+    void ReadWriteSettings(bool read, int& portIndex, int& loadCellIndex);
+    bool LoadTestParam(const std::string& fileName, TStringGrid& grid);
+    bool SaveTestParam(const std::string& fileName, TStringGrid& grid);
+    void InstPortStart(int n);
+    void CloseComPort();
+
+    const TTestModel& Test() const { return test_; }
+    int PortMode() const { return portMode_; }
+    int CurrentPort() const { return currentPort_; }
+    const TUSBPortArray& USBList() const { return usbList_; }
+    const std::string& SettingsFile() const { return settingsFile_; }
+    const std::string& DataFolder() const { return dataFolder_; }
+    const std::string& LastFolder() const { return lastFolder_; }
+    bool Saved() const { return saved_; }
+
+private:
+    void BuildControls();
+    void BindEvents();
+    void ListComPorts();
+    void SetSendErase(bool enabled);
+    void ModeClick(int mode);
+    TRadioButton* ModeButton(int mode) const;
+    void SelectMode(int mode);
+    void FieldExit(TNumEdit* edit, TNumField field);
+    void ShowHint(TObject* sender);
+    void ClearHint(TObject* sender);
+    void SetHintText(const std::string& text);
+    // The edit that has the focus runs its exit check and its encoder, as when focus leaves.
+    void CommitFocusedEdit();
+    void UpdateMasks();
+    void UpdateSGH();
+    void ShowFields();
+    // The grid's values into the test, all or nothing.
+    void UpdateParams();
+    TNumEdit* EditOf(TNumField field) const;
+    // After a sequence that the close or a port change ended.
+    void FinishSequence();
+
+    TTestModel test_;
+    std::string dataFolder_, settingsFolder_, settingsFile_, lastFolder_;
+    int portMode_ = PortModeSerial;
+    int currentPort_ = 0;
+    TUSBPortArray usbList_;
+    bool saved_ = false;
+    bool closeAfterSequence_ = false;
+    bool closing_ = false;
+};
+
+extern TMOXLoadForm* MOXLoadForm;

@@ -1,0 +1,553 @@
+// tavrin's main window end to end: the simulated instrument on a pty COM port (COM5, the
+// lowest present, so the first after "NONE") and behind the stand-in USB driver, the
+// settings file in the user's application-data folder, test files on disk.
+#include "GuiSupport.h"
+#include "IniFiles.h"
+#include "InstrumentSupport.h"
+#include "Kdmain.h"
+#include "KDGlob.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+const char* const DefaultPGM = "PGM10000011000A0000000010";
+
+std::string SettingsFolder()
+{
+    return TSpecialFolders::Folder(26) + "\\RUV\\Tavrin\\V1\\";
+}
+
+class MainWindow : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        KDGlobStartup();
+        settings = SettingsFolder() + "tavrin.INI";
+        DeleteFileA(settings.c_str());
+        com = std::stoi(EnvText("TAVRIN_TEST_COM"));
+        com2 = std::stoi(EnvText("TAVRIN_TEST_COM2"));
+    }
+    void TearDown() override
+    {
+        delete form;
+        DeleteFileA(settings.c_str());
+    }
+
+    void WriteSettings(int portIndex, int loadCell)
+    {
+        ForceDirectories(SettingsFolder());
+        TIniFile ini(settings);
+        ini.WriteInteger("COMMS", "ComPort", portIndex);
+        ini.WriteInteger("KOVA", "LoadCell", loadCell);
+    }
+
+    void Start()
+    {
+        form = CreateForm<TMOXLoadForm>();
+        form->Show();
+        PumpPending();
+    }
+
+    int IndexOfPort(int n)
+    {
+        for (int i = 0; i < form->ComPortCb->Items().Count(); ++i)
+            if (form->ComPortCb->Items()[i] == std::to_string(n)) return i;
+        return -1;
+    }
+
+    // Chooses a port as the user does: the box's index, then its change event.
+    void ChoosePort(int n)
+    {
+        const int index = IndexOfPort(n);
+        ASSERT_GE(index, 0) << "COM" << n << " is not listed";
+        form->ComPortCb->SetItemIndex(index);
+        form->ComPortCb->OnChange(form->ComPortCb);
+    }
+
+    // Types into an edit as the user would and leaves it with the Tab key's focus move.
+    void Enter(TWinControl* edit, const std::string& text)
+    {
+        edit->SetFocus();
+        PumpPending();
+        edit->SetText(text);
+        form->Edit1->SetFocus();
+        PumpPending();
+    }
+
+    void SetName(const std::string& name)
+    {
+        form->Edit1->SetText(name);
+    }
+
+    std::vector<std::string> Texts() const
+    {
+        std::vector<std::string> texts;
+        for (const auto& r : sink.Requests) texts.push_back(r.Text);
+        return texts;
+    }
+
+    std::string settings;
+    int com = 0, com2 = 0;
+    TRecordingSink sink;
+    TMOXLoadForm* form = nullptr;
+};
+
+TEST_F(MainWindow, StartsWithTheDefaultTestAndNoPortWithoutSettings)
+{
+    Start();
+    EXPECT_EQ(form->Caption(), "Tavrin V1.1 Build 5");
+    EXPECT_EQ(form->Test().PGM(), DefaultPGM);
+    EXPECT_EQ(form->ComPortCb->Items()[0], "NONE");
+    EXPECT_EQ(form->ComPortCb->ItemIndex(), 0);
+    EXPECT_GE(IndexOfPort(com), 1);
+    EXPECT_EQ(form->CurrentPort(), 0);
+    EXPECT_FALSE(form->Download->Enabled());
+    EXPECT_FALSE(form->Erase->Enabled());
+    EXPECT_EQ(form->StatusBar1->Panels(1).Text(), "Unsaved Script");
+    EXPECT_EQ(form->ProgramStrGrd->RowCount(), GridRowCount);
+    for (int row = 0; row < GridRowCount; ++row) {
+        EXPECT_EQ(form->ProgramStrGrd->Cells(0, row), GridCaptions[row]);
+        EXPECT_EQ(form->ProgramStrGrd->Cells(1, row), form->Test().GridValue(row)) << row;
+    }
+    EXPECT_TRUE(form->Saved());
+    EXPECT_TRUE(sink.Requests.empty()) << sink.Requests[0].Text;
+    // The settings folder exists from the start.
+    EXPECT_TRUE(DirectoryExists(SettingsFolder()));
+}
+
+TEST_F(MainWindow, TheStoredPortOpensAtOnceAndTheStoredLoadCellApplies)
+{
+    WriteSettings(1, 4);
+    Start();
+    EXPECT_EQ(form->ComPortCb->Items()[1], std::to_string(com)) << "the test's port is the lowest";
+    EXPECT_EQ(form->CurrentPort(), com);
+    EXPECT_EQ(form->PortMode(), PortModeSerial);
+    EXPECT_TRUE(form->InstrumentPort->Open());
+    EXPECT_TRUE(form->Download->Enabled());
+    EXPECT_EQ(form->loadcell_cb->ItemIndex(), 4);
+    EXPECT_EQ(form->Test().LoadCell(), 4);
+    EXPECT_EQ(form->ProgramStrGrd->Cells(1, 10), "4");
+    EXPECT_TRUE(sink.Requests.empty());
+}
+
+// Settings that cannot be the program's give the start-up state, never a crash.
+TEST_F(MainWindow, SettingsOutOfRangeMeanNoPortAndTheFirstLoadCell)
+{
+    struct Case {
+        int port, cell;
+    } cases[] = {{999, 0}, {-1, 9}, {0, -3}};
+    for (const Case& c : cases) {
+        WriteSettings(c.port, c.cell);
+        Start();
+        EXPECT_EQ(form->ComPortCb->ItemIndex(), 0) << c.port;
+        EXPECT_EQ(form->CurrentPort(), 0);
+        EXPECT_EQ(form->loadcell_cb->ItemIndex(), 0) << c.cell;
+        EXPECT_EQ(form->Test().LoadCell(), 0);
+        EXPECT_TRUE(sink.Requests.empty());
+        delete form;
+        form = nullptr;
+    }
+}
+
+TEST_F(MainWindow, APortThatFailsToOpenFallsBackToNone)
+{
+    // A present port that the instrument's peer holds is listed but cannot be opened twice:
+    // use the USB converter whose driver refuses the open instead.
+    TFtdiRegistry registry;
+    TStandInDriver driver;
+    registry.Add("VRFAIL", ("COM" + std::to_string(com2)).c_str());
+    driver.Configure(TStandInDriver::Device("VRFAIL") + "fail FT_OpenEx 2\n");
+    Start();
+    ChoosePort(com2);
+    ASSERT_EQ(sink.Requests.size(), 1u);
+    EXPECT_EQ(sink.Requests[0].Text, "Error Opening USBPort:  Device Not Found.  Setting COM port to NONE.");
+    EXPECT_EQ(sink.Requests[0].Caption, "Error");
+    EXPECT_EQ(form->ComPortCb->ItemIndex(), 0);
+    EXPECT_EQ(form->CurrentPort(), 0);
+    EXPECT_FALSE(form->USBPort->Open());
+    EXPECT_FALSE(form->Download->Enabled());
+    EXPECT_FALSE(form->Erase->Enabled());
+}
+
+TEST_F(MainWindow, TheSettingsAreWrittenAtCloseAndThePortCloses)
+{
+    Start();
+    ChoosePort(com);
+    form->loadcell_cb->SetItemIndex(2);
+    form->loadcell_cb->OnChange(form->loadcell_cb);
+    const int index = form->ComPortCb->ItemIndex();
+    form->Close();
+    EXPECT_FALSE(form->InstrumentPort->Open());
+    EXPECT_EQ(form->SettingsFile(), SettingsFolder() + "tavrin.INI");
+    TIniFile ini(settings);
+    EXPECT_EQ(ini.ReadInteger("COMMS", "ComPort", -1), index);
+    EXPECT_EQ(ini.ReadInteger("KOVA", "LoadCell", -1), 2);
+    EXPECT_TRUE(sink.Requests.empty());
+}
+
+TEST_F(MainWindow, AFailedSettingsWriteStillClosesThePort)
+{
+    // A folder where the file should be: nothing can be read from it or written to it.
+    ForceDirectories(settings);
+    Start();
+    ChoosePort(com);
+    ASSERT_TRUE(form->InstrumentPort->Open());
+    form->Close();
+    RemoveDirectoryA(settings.c_str());
+    EXPECT_FALSE(form->InstrumentPort->Open());
+    ASSERT_EQ(sink.Requests.size(), 1u);
+    EXPECT_NE(sink.Requests[0].Text.find("tavrin.INI"), std::string::npos) << sink.Requests[0].Text;
+}
+
+TEST_F(MainWindow, ChoosingNoneClosesThePortAndDisablesSendAndErase)
+{
+    Start();
+    ChoosePort(com);
+    ASSERT_TRUE(form->Download->Enabled());
+    form->ComPortCb->SetItemIndex(0);
+    form->ComPortCb->OnChange(form->ComPortCb);
+    EXPECT_FALSE(form->InstrumentPort->Open());
+    EXPECT_FALSE(form->Download->Enabled());
+    EXPECT_FALSE(form->Erase->Enabled());
+    EXPECT_FALSE(form->DkItem4->Enabled());
+}
+
+// The wire, exactly, for a download and an erase on each kind of link.
+class Link : public MainWindow, public testing::WithParamInterface<int> {
+protected:
+    void SetUp() override
+    {
+        MainWindow::SetUp();
+        // The converters are read once at start-up: this one is attached before.
+        registry.Add("VRMAIN", ("COM" + std::to_string(com2)).c_str());
+        driver.Configure(TStandInDriver::Device("VRMAIN"));
+        Start();
+        ChoosePort(GetParam() == PortModeUSB ? com2 : com);
+        ASSERT_EQ(form->PortMode(), GetParam());
+        ASSERT_TRUE(form->Download->Enabled());
+    }
+    TFtdiRegistry registry;
+    TStandInDriver driver;
+};
+
+TEST_P(Link, ADownloadSendsTheThreeCommandsExactly)
+{
+    SetName("ABC");
+    form->cbSlotNo->SetItemIndex(3);
+    form->cbSlotNo->OnChange(form->cbSlotNo);
+    form->rdoHoldToTime->SetChecked(true);
+    form->Download->Execute();
+    EXPECT_EQ(Transcript(), "TXTHOST3\rTXTNAME01ABC\r" + std::string(DefaultPGM) + "\r");
+    EXPECT_EQ(form->memHints->Text(), "Done");
+    EXPECT_EQ(form->StatusBar1->Panels(2).Text(), "READY");
+    EXPECT_TRUE(form->Download->Enabled());
+    EXPECT_TRUE(sink.Requests.empty());
+}
+
+TEST_P(Link, AnEraseSendsTheEmptyTestAndKeepsTheEditedOne)
+{
+    SetName("ABC");
+    form->rdoHoldToTime->SetChecked(true);
+    form->Erase->Execute();
+    const std::string erase = "TXTHOST0\rTXTNAME00EMPTY\rPGM1000101100010000001011\r";
+    EXPECT_EQ(Transcript(), erase);
+    EXPECT_EQ(form->memHints->Text(), "Test no. 0 erased");
+    // Then Send: the test's own mode and name go out.
+    form->Download->Execute();
+    EXPECT_EQ(Transcript().substr(erase.size()), "TXTHOST0\rTXTNAME01ABC\r" + std::string(DefaultPGM) + "\r");
+}
+
+TEST_P(Link, VersionElevenGetsTheShortLineAndOkEndsAWaitButABlankOkDoesNot)
+{
+    SetName("V11");
+    form->Protocol->Timer1->SetInterval(600);
+    WriteScript({"reply TXT VR7 V1.0 0B\\r\\nOK\\r\\n", "reply  OK\\r\\n", "reply READY\\r\\n"});
+    form->Download->Execute();
+    EXPECT_EQ(form->Protocol->Version, 11);
+    // " OK" did not answer the name: the wait timed out and the line was never sent.
+    EXPECT_EQ(Transcript(), "TXTHOST0\rTXTNAME00V11\r");
+    ASSERT_EQ(sink.Requests.size(), 1u);
+    WriteScript({"reply OK\\r\\n", "reply OK\\r\\n", "reply OK\\r\\n"});
+    form->Download->Execute();
+    const std::string line = std::string(DefaultPGM).erase(4, 1);
+    EXPECT_EQ(line.size(), 24u);
+    EXPECT_EQ(Transcript().substr(22), "TXTHOST0\rTXTNAME00V11\r" + line + "\r");
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, Link, testing::Values(PortModeSerial, PortModeUSB),
+                         [](const auto& info) { return info.param == PortModeUSB ? "USB" : "Serial"; });
+
+TEST_F(MainWindow, SilenceTimesOutWithTheMessageAndSkipsTheRest)
+{
+    Start();
+    ChoosePort(com);
+    SetName("SLOW");
+    WriteScript({"silence"});
+    int flushes = 0;
+    const auto flush = form->Protocol->FlushPort;
+    form->Protocol->FlushPort = [&] {
+        ++flushes;
+        flush();
+    };
+    const DWORD start = GetTickCount();
+    form->Download->Execute();
+    const DWORD took = GetTickCount() - start;
+    EXPECT_EQ(Transcript(), "TXTHOST0\r");
+    EXPECT_EQ(flushes, 1);
+    EXPECT_TRUE(form->InstrumentPort->Open());
+    ASSERT_EQ(sink.Requests.size(), 1u);
+    EXPECT_EQ(sink.Requests[0].Text,
+              "VR7 not responding.\rMake sure the VR7 is connected to the chosen portand that it is at the download "
+              "screen.");
+    // The full 3000 ms, not a shortened timer.
+    EXPECT_GE(took, 2900u);
+    EXPECT_LT(took, 6000u);
+    EXPECT_TRUE(form->Download->Enabled());
+}
+
+TEST_F(MainWindow, InvalidParametersEndTheSequence)
+{
+    Start();
+    ChoosePort(com);
+    SetName("BAD");
+    WriteScript({"reply READY\\r\\n", "reply ???\\r\\n"});
+    form->Download->Execute();
+    EXPECT_EQ(Transcript(), "TXTHOST0\rTXTNAME00BAD\r");
+    EXPECT_EQ(form->memHints->Text(), "Invalid parameters");
+    EXPECT_TRUE(sink.Requests.empty());
+    EXPECT_TRUE(form->Download->Enabled());
+}
+
+TEST_F(MainWindow, SendWithoutANameAsksForOne)
+{
+    Start();
+    ChoosePort(com);
+    form->Download->Execute();
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Enter the test name"});
+    EXPECT_EQ(Transcript(), "");
+}
+
+TEST_F(MainWindow, TheValueBeingTypedIsCommittedBeforeSendSaveAndErase)
+{
+    Start();
+    ChoosePort(com);
+    SetName("TYPED");
+    form->NumEdit1->SetFocus();
+    PumpPending();
+    form->NumEdit1->SetText(Local("0.25"));
+    // The action runs with the focus still in the edit, as from a toolbar item.
+    form->Download->Execute();
+    EXPECT_EQ(form->NumEdit1->Text(), Local("0.2"));
+    EXPECT_EQ(form->Test().PGM().substr(8, 2), "0B");
+    EXPECT_NE(Transcript().find(form->Test().PGM() + "\r"), std::string::npos);
+}
+
+TEST_F(MainWindow, ClosingDuringAWaitEndsItAndThenCloses)
+{
+    Start();
+    ChoosePort(com);
+    SetName("CLOSE");
+    WriteScript({"silence"});
+    bool closedInside = false;
+    // The close comes while the first step waits.
+    TTimer closer(nullptr);
+    closer.SetInterval(100);
+    closer.OnTimer = [&](TObject*) {
+        closer.SetEnabled(false);
+        form->Close();
+        closedInside = form->Protocol->Busy();
+    };
+    closer.SetEnabled(true);
+    const DWORD start = GetTickCount();
+    form->Download->Execute();
+    EXPECT_LT(GetTickCount() - start, 2500u) << "the wait ended with the close, not by its time-out";
+    EXPECT_TRUE(closedInside);
+    EXPECT_EQ(Transcript(), "TXTHOST0\r");
+    EXPECT_FALSE(form->InstrumentPort->Open());
+    EXPECT_TRUE(sink.Requests.empty());
+    TIniFile ini(settings);
+    EXPECT_EQ(ini.ReadInteger("COMMS", "ComPort", -1), form->ComPortCb->ItemIndex());
+}
+
+TEST_F(MainWindow, ChangingThePortDuringAWaitEndsIt)
+{
+    Start();
+    ChoosePort(com);
+    SetName("MOVE");
+    WriteScript({"silence"});
+    TTimer changer(nullptr);
+    changer.SetInterval(100);
+    changer.OnTimer = [&](TObject*) {
+        changer.SetEnabled(false);
+        form->ComPortCb->SetItemIndex(0);
+        form->ComPortCb->OnChange(form->ComPortCb);
+    };
+    changer.SetEnabled(true);
+    const DWORD start = GetTickCount();
+    form->Download->Execute();
+    EXPECT_LT(GetTickCount() - start, 2500u);
+    EXPECT_EQ(Transcript(), "TXTHOST0\r");
+    EXPECT_FALSE(form->InstrumentPort->Open());
+    EXPECT_FALSE(form->Download->Enabled());
+    EXPECT_TRUE(sink.Requests.empty());
+}
+
+TEST_F(MainWindow, AStatusLineAtRestStartsNoTimeOut)
+{
+    Start();
+    ChoosePort(com);
+    form->Protocol->Timer1->SetInterval(200);
+    WriteScript({"now reply GDR 0001 5 00\\r\\n"});
+    ASSERT_TRUE(PumpUntil([&] { return form->memHints->Text() == "Test running"; }));
+    EXPECT_FALSE(form->Protocol->Timer1->Enabled());
+    EXPECT_FALSE(PumpUntil([&] { return !sink.Requests.empty(); }, 600));
+}
+
+// Test files.
+class TestFile : public MainWindow {
+protected:
+    void SetUp() override
+    {
+        MainWindow::SetUp();
+        Start();
+        folder = FromUnixPath(EnvText("TAVRIN_PEER_DIR")) + "\\";
+    }
+    std::string Write(const std::string& name, const std::string& bytes)
+    {
+        const std::string path = folder + name;
+        WriteWholeFile(path, bytes);
+        return path;
+    }
+    std::string folder;
+};
+
+std::string FileOf(const std::vector<std::string>& values)
+{
+    std::string text;
+    for (size_t row = 0; row < values.size(); ++row) {
+        text += GridCaptions[row];
+        text += "\r\n";
+        text += values[row];
+        text += "\r\n";
+    }
+    return text;
+}
+
+const std::vector<std::string> Sample = {"1", "1", Local("12.5"), "30", Local("5.5"), Local("2"), "0",
+                                         "3", "0", "1", "1", "01", "7", "BREAD"};
+
+TEST_F(TestFile, SavedAndLoadedBackByteForByte)
+{
+    const std::string in = Write("in.VRL", FileOf(Sample));
+    ASSERT_TRUE(form->LoadTestParam(in, *form->ProgramStrGrd)) << (sink.Requests.empty() ? "" : sink.Requests[0].Text);
+    const std::string out = folder + "out.VRL";
+    ASSERT_TRUE(form->SaveTestParam(out, *form->ProgramStrGrd));
+    EXPECT_EQ(ReadWholeFile(out), ReadWholeFile(in));
+    EXPECT_EQ(form->Test().Mode(), 1);
+    EXPECT_EQ(form->Test().Slot(), 7);
+    EXPECT_EQ(form->Test().Name(), "BREAD");
+    EXPECT_EQ(form->Test().LoadCell(), 1);
+    EXPECT_FALSE(form->Test().Retrigger());
+    EXPECT_TRUE(sink.Requests.empty());
+}
+
+TEST_F(TestFile, TheOpenDialogLoadsTheFileIntoTheControls)
+{
+    const std::string in = Write("open.VRL", FileOf(Sample));
+    TDialogAnswerer answer("Open Program File", [&](HWND dialog) {
+        HWND edit = GetDlgItem(dialog, 0x47C);  // the file name box
+        if (!edit) edit = FindWindowExA(dialog, nullptr, "Edit", nullptr);
+        SetWindowTextA(edit, in.c_str());
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    });
+    form->OpenAct->Execute();
+    EXPECT_TRUE(answer.answered);
+    EXPECT_EQ(form->StatusBar1->Panels(1).Text(), in);
+    EXPECT_EQ(form->LastFolder(), folder);
+    EXPECT_EQ(form->Edit1->Text(), "BREAD");
+    EXPECT_EQ(form->cbSlotNo->ItemIndex(), 7);
+    EXPECT_EQ(form->loadcell_cb->ItemIndex(), 1);
+    EXPECT_TRUE(form->rdoHoldToTime->Checked());
+    EXPECT_EQ(form->nedt_targetval->Text(), Local("12.5"));
+    EXPECT_EQ(form->nedt_targettime->Text(), "30");
+    EXPECT_FALSE(form->CheckBox1->Checked());
+    EXPECT_TRUE(sink.Requests.empty());
+}
+
+TEST_F(TestFile, MalformedFilesLeaveTheTestAndTheGridUntouched)
+{
+    auto with = [](int row, const std::string& value) {
+        std::vector<std::string> v = Sample;
+        v[row] = value;
+        return FileOf(v);
+    };
+    const std::string full = FileOf(Sample);
+    const std::string lines27 = full.substr(0, full.rfind("BREAD"));  // ends with "Test Name:"
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"empty", ""},
+        {"one line", "Test index:\r\n"},
+        {"27 lines", lines27},
+        {"30 lines", full + "Extra:\r\n1\r\n"},
+        {"a bad number", with(2, "abc")},
+        {"load cell 9", with(10, "9")},
+        {"mode 07", with(11, "07")},
+        {"slot 12", with(12, "12")},
+        {"return speed 2", with(6, "2")},
+        {"a name with empty", with(13, "myEmpty")},
+    };
+    form->Edit1->SetText("KEEP");
+    const auto before = form->Test().Grid();
+    const std::string pgm = form->Test().PGM();
+    for (const auto& c : cases) {
+        sink.Requests.clear();
+        const std::string path = Write("bad.VRL", c.bytes);
+        EXPECT_FALSE(form->LoadTestParam(path, *form->ProgramStrGrd)) << c.what;
+        EXPECT_EQ(Texts(), std::vector<std::string>{"Error reading file!"}) << c.what;
+        EXPECT_EQ(form->Test().PGM(), pgm) << c.what;
+        EXPECT_EQ(form->Test().Grid(), before) << c.what;
+        for (int row = 0; row < GridRowCount; ++row)
+            EXPECT_EQ(form->ProgramStrGrd->Cells(1, row), before[row]) << c.what << " row " << row;
+        EXPECT_EQ(form->ProgramStrGrd->RowCount(), GridRowCount) << c.what;
+    }
+}
+
+// Files a user could have made that still describe a test.
+TEST_F(TestFile, LenientFilesLoadWithTheirValuesMadeValid)
+{
+    std::string lf;
+    for (char c : FileOf(Sample))
+        if (c != '\r') lf += c;
+    ASSERT_TRUE(form->LoadTestParam(Write("lf.VRL", lf), *form->ProgramStrGrd));
+    EXPECT_EQ(form->Test().Name(), "BREAD");
+
+    std::vector<std::string> v = Sample;
+    v[13] = "TWELVECHARSX";
+    v[1] = "0";               // Load: the program only makes distance tests
+    v[2] = "500";             // beyond the target's range
+    ASSERT_TRUE(form->LoadTestParam(Write("long.VRL", FileOf(v)), *form->ProgramStrGrd));
+    EXPECT_EQ(form->Test().Name(), "TWELVECH");
+    EXPECT_EQ(form->Test().TargetType(), 1);
+    EXPECT_EQ(form->Test().Text(nfTarget), Local("101.6"));
+}
+
+TEST_F(MainWindow, AScreenshotOfTheMainWindow)
+{
+    Start();
+    form->Edit1->SetText("BREAD");
+    form->rdoHoldToTime->SetChecked(true);
+    PumpPending();
+    form->nedt_targetval->SetFocus();
+    PumpPending();
+    RedrawWindow(form->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    PumpPending();
+    const std::string path = ArtifactPath("tavrin-main.bmp");
+    ASSERT_TRUE(SaveScreenshot(form->Handle(), path)) << path;
+}
+
+}  // namespace
