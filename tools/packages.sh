@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev mingw-w64-tools
   wine wine32:i386 wine64
-  xvfb xauth x11-apps imagemagick
+  xvfb xauth x11-apps x11-xserver-utils imagemagick
   cmake ninja-build googletest gcc-multilib python3 msitools
 )
 

@@ -67,7 +67,15 @@ export LD_PRELOAD="$build/ptymodem/\$LIB/libptymodem.so${LD_PRELOAD:+ $LD_PRELOA
 # namespace; end it before starting ours.
 [ -d "$WINEPREFIX" ] && { wineserver -k >/dev/null 2>&1 || true; wineserver -w >/dev/null 2>&1 || true; }
 
+# TAVRIN_USER_DISPLAY=1 with a DISPLAY that answers: the programs show there instead.
+if [ -n "${TAVRIN_USER_DISPLAY:-}" ] && [ -n "${DISPLAY:-}" ] && xset q >/dev/null 2>&1; then
+  user_display=1
+else
+  user_display=
+fi
+
 exec 3>&-
+if [ -z "$user_display" ]; then
 display_file=$(mktemp)
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$display_file" </dev/null >/dev/null 2>&1 &
 pids+=($!)
@@ -79,6 +87,8 @@ done
 [ -s "$display_file" ] || { echo "session: Xvfb gave no display" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$display_file")"
 rm -f "$display_file"
+fi
+export TAVRIN_USER_DISPLAY=$user_display
 
 if [ ! -f "$WINEPREFIX/.tavrin-ready" ]; then
   echo "session: making the Wine prefix (once)" >&2

@@ -3,6 +3,7 @@
 //   wintool wait TITLE [MS]   exit 0 once a visible window of that title exists
 //   wintool text TITLE        print the texts of the window and its children
 //   wintool close TITLE       press OK on a dialog box, else ask the window to close
+//   wintool click TITLE TEXT  press the window's button that shows TEXT
 #include <windows.h>
 
 #include <cstdio>
@@ -44,6 +45,24 @@ HWND FindTopLevel(const char* title)
     return search.found;
 }
 
+struct ButtonSearch {
+    const char* text;
+    HWND found;
+};
+
+BOOL CALLBACK MatchButton(HWND child, LPARAM data)
+{
+    auto* s = reinterpret_cast<ButtonSearch*>(data);
+    char name[64] = {}, text[512] = {};
+    GetClassNameA(child, name, sizeof name);
+    GetWindowTextA(child, text, sizeof text);
+    if (_stricmp(name, "Button") == 0 && std::strcmp(text, s->text) == 0) {
+        s->found = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 void PrintTexts(HWND window)
 {
     EnumChildWindows(window, PrintText, 0);
@@ -61,7 +80,7 @@ bool IsDialogBox(HWND window)
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: wintool wait|text|close TITLE [MS]\n");
+        std::fprintf(stderr, "usage: wintool wait|text|close|click TITLE [MS|TEXT]\n");
         return 2;
     }
     const std::string verb = argv[1];
@@ -90,6 +109,16 @@ int main(int argc, char** argv)
     if (verb == "close") {
         if (IsDialogBox(window)) PostMessageA(window, WM_COMMAND, IDOK, 0);
         else PostMessageA(window, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    if (verb == "click" && argc > 3) {
+        ButtonSearch search{argv[3], nullptr};
+        EnumChildWindows(window, MatchButton, reinterpret_cast<LPARAM>(&search));
+        if (!search.found) {
+            std::fprintf(stderr, "wintool: no button \"%s\" in \"%s\"\n", argv[3], title);
+            return 1;
+        }
+        PostMessageA(search.found, BM_CLICK, 0, 0);
         return 0;
     }
     std::fprintf(stderr, "wintool: unknown verb %s\n", verb.c_str());
