@@ -330,19 +330,100 @@ TEST_F(MainWindow, SendWithoutANameAsksForOne)
     EXPECT_EQ(Transcript(), "");
 }
 
-TEST_F(MainWindow, TheValueBeingTypedIsCommittedBeforeSendSaveAndErase)
+// Each action runs with the focus still in the edit being typed in, as from a toolbar
+// item: the edit's exit check and encoder run first.
+TEST_F(MainWindow, TheValueBeingTypedIsCommittedBeforeEachAction)
 {
+    const char* const actions[] = {"Send", "Erase", "Save", "Exit"};
+    for (const std::string action : actions) {
+        Start();
+        ChoosePort(com);
+        SetName("TYPED");
+        form->NumEdit1->SetFocus();
+        PumpPending();
+        form->NumEdit1->SetText(Local("0.25"));
+        const size_t sentBefore = Transcript().size();
+        if (action == "Send") {
+            form->Download->Execute();
+            EXPECT_EQ(Transcript().substr(sentBefore), "TXTHOST0\rTXTNAME00TYPED\r" + form->Test().PGM() + "\r");
+        } else if (action == "Erase") {
+            form->Erase->Execute();
+        } else if (action == "Save") {
+            TDialogAnswerer cancel("Save Program File", [](HWND dialog) { PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0); });
+            form->SaveAct->Execute();
+            EXPECT_TRUE(cancel.answered);
+        } else {
+            form->ExitAct->Execute();
+        }
+        EXPECT_EQ(form->NumEdit1->Text(), Local("0.2")) << action;
+        EXPECT_EQ(form->Test().PGM().substr(8, 2), "0B") << action;
+        EXPECT_EQ(form->ProgramStrGrd->Cells(1, 5), Local("0.2")) << action;
+        delete form;
+        form = nullptr;
+    }
+    EXPECT_TRUE(sink.Requests.empty()) << sink.Requests[0].Text;
+}
+
+TEST_F(MainWindow, EnteringAFieldShowsItsGuidance)
+{
+    WriteSettings(0, 4);  // 10000g: the trigger's range is 1 to 1000
     Start();
-    ChoosePort(com);
-    SetName("TYPED");
+    form->rdoHoldToTime->SetChecked(true);
+    PumpPending();
+    const struct {
+        TWinControl* control;
+        std::string hint;
+    } cases[] = {
+        {form->NumEdit2, "Enter a trigger value in the range:\r\n  1g  to  1000g"},
+        {form->nedt_targetval, "Enter a target value in the range:\r\n  " + Local("0.1") + "mm  to  " + Local("101.6") + "mm"},
+        {form->NumEdit1, "Enter a test speed from 0.01 to 0.09mm/s in 0.01mm steps or 0.1 to 10mm/s in 0.1mm/s steps"},
+        {form->nedt_targettime, "Enter a hold time from 0 to 4095 secs."},
+        {form->cbSlotNo, "Select which memory slot you want to store the test in."},
+        {form->Edit1, "Enter the test name. You may enter upto 8 characters. You must not use 'empty' as part of the name."},
+    };
+    for (const auto& c : cases) {
+        c.control->SetFocus();
+        PumpPending();
+        EXPECT_EQ(form->memHints->Text(), c.hint);
+    }
+    form->rdoCycleToCount->SetChecked(true);
+    PumpPending();
+    EXPECT_TRUE(form->nedt_cyclecnt->Focused());
+    EXPECT_EQ(form->memHints->Text(), "Enter the number of times the test is to be repeated from 1 to 99");
+    EXPECT_FALSE(form->nedt_targettime->Visible());
+    // The check box clears the hint.
+    form->CheckBox1->SetChecked(false);
+    EXPECT_EQ(form->memHints->Text(), "");
+}
+
+TEST_F(MainWindow, TheMouseOverSendOrEraseFocusesItAndExplains)
+{
+    WriteSettings(1, 0);
+    Start();
+    ASSERT_TRUE(form->DkItem4->Enabled());
     form->NumEdit1->SetFocus();
     PumpPending();
     form->NumEdit1->SetText(Local("0.25"));
-    // The action runs with the focus still in the edit, as from a toolbar item.
-    form->Download->Execute();
-    EXPECT_EQ(form->NumEdit1->Text(), Local("0.2"));
-    EXPECT_EQ(form->Test().PGM().substr(8, 2), "0B");
-    EXPECT_NE(Transcript().find(form->Test().PGM() + "\r"), std::string::npos);
+    form->DkItem4->Perform(WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+    PumpPending();
+    EXPECT_TRUE(form->DkItem4->Focused());
+    EXPECT_EQ(form->Test().PGM().substr(8, 2), "0B") << "the edit was left, so it encoded";
+    EXPECT_EQ(form->memHints->Text().rfind("User defined tests are stored in memory slots within the VR7.", 0), 0u);
+    form->DkItem8->Perform(WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+    PumpPending();
+    EXPECT_TRUE(form->DkItem8->Focused());
+    EXPECT_EQ(form->memHints->Text().rfind("To erase a test from one of the VR7's memory slots", 0), 0u);
+}
+
+TEST_F(MainWindow, ANameHoldingEmptyIsRefused)
+{
+    Start();
+    form->Edit1->SetText("myEmPty");
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Invalid name"});
+    EXPECT_EQ(form->Edit1->Text(), "");
+    EXPECT_EQ(form->Test().Name(), "");
+    form->Edit1->SetText("CRISP");
+    EXPECT_EQ(form->ProgramStrGrd->Cells(1, 13), "CRISP");
 }
 
 TEST_F(MainWindow, ClosingDuringAWaitEndsItAndThenCloses)
