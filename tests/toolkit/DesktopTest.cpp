@@ -5,12 +5,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
 size_t IndexIn(const std::vector<std::string>& log, const std::string& entry)
 {
     return std::find(log.begin(), log.end(), entry) - log.begin();
+}
+
+// Wine's input path can lose a synthesised click when the machine is loaded: the click is
+// given again, up to three times, until the state it should bring holds.
+testing::AssertionResult ClickUntil(TWinControl* control, const std::function<bool()>& done)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (testing::AssertionResult placed = ClickAt(control); !placed) return placed;
+        if (PumpUntil(done, 2000)) return testing::AssertionSuccess();
+    }
+    return testing::AssertionFailure() << "three clicks did not take";
 }
 
 class Desktop : public testing::Test {
@@ -30,8 +42,7 @@ TEST_F(Desktop, LeavingAnEditRunsItsOnExitBeforeTheClickThatTookTheFocus)
     form->edit->SetFocus();
     PumpPending();
     form->Log.clear();
-    ASSERT_TRUE(ClickAt(form->button));
-    ASSERT_TRUE(PumpUntil([&] { return IndexIn(form->Log, "click Button1") < form->Log.size(); }));
+    ASSERT_TRUE(ClickUntil(form->button, [&] { return IndexIn(form->Log, "click Button1") < form->Log.size(); }));
     const size_t exit = IndexIn(form->Log, "exit Edit1");
     ASSERT_LT(exit, form->Log.size());
     EXPECT_LT(exit, IndexIn(form->Log, "enter Button1"));
@@ -42,13 +53,11 @@ TEST_F(Desktop, ClickedRadioButtonsExcludeEachOther)
 {
     form->radioA->SetChecked(true);
     form->Log.clear();
-    ASSERT_TRUE(ClickAt(form->radioB));
-    ASSERT_TRUE(PumpUntil([&] { return form->radioB->Checked(); }));
+    ASSERT_TRUE(ClickUntil(form->radioB, [&] { return form->radioB->Checked(); }));
     EXPECT_FALSE(form->radioA->Checked());
     EXPECT_EQ(SendMessageA(form->radioA->Handle(), BM_GETCHECK, 0, 0), BST_UNCHECKED);
     EXPECT_LT(IndexIn(form->Log, "click rdoTPA"), form->Log.size());
-    ASSERT_TRUE(ClickAt(form->radioA));
-    ASSERT_TRUE(PumpUntil([&] { return form->radioA->Checked(); }));
+    ASSERT_TRUE(ClickUntil(form->radioA, [&] { return form->radioA->Checked(); }));
     EXPECT_FALSE(form->radioB->Checked());
 }
 
