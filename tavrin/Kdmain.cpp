@@ -639,10 +639,14 @@ bool TMOXLoadForm::LoadTestParam(const std::string& fileName, TStringGrid& grid)
         if (lines.Count() != GridRowCount * 2) throw EConvertError("not a test file");
         std::array<std::string, GridRowCount> rows;
         for (int row = 0; row < GridRowCount; ++row) rows[row] = lines[2 * row + 1];
-        TTestModel loaded = TTestModel::FromGrid(rows);
-        for (int row = 0; row < GridRowCount; ++row) ClearGridRow(row, grid);
+        const TTestModel loaded = TTestModel::FromGrid(rows);
         test_ = loaded;
-        for (int row = 0; row < GridRowCount; ++row) grid.SetCells(1, row, rows[row]);
+        // The grid shows the values as the test holds them (clamped, cut, encoded).
+        const auto values = test_.Grid();
+        for (int row = 0; row < GridRowCount; ++row) {
+            ClearGridRow(row, grid);
+            grid.SetCells(1, row, values[row]);
+        }
         return true;
     } catch (const std::exception&) {
         MessageDlg("Error reading file!", mtError, mbOK);

@@ -615,6 +615,10 @@ TEST_F(TestFile, LenientFilesLoadWithTheirValuesMadeValid)
     EXPECT_EQ(form->Test().Name(), "TWELVECH");
     EXPECT_EQ(form->Test().TargetType(), 1);
     EXPECT_EQ(form->Test().Text(nfTarget), Local("101.6"));
+    // The grid, and so a later save, holds what the test holds.
+    EXPECT_EQ(form->ProgramStrGrd->Cells(1, 2), Local("101.6"));
+    EXPECT_EQ(form->ProgramStrGrd->Cells(1, 1), "1");
+    EXPECT_EQ(form->ProgramStrGrd->Cells(1, 13), "TWELVECH");
 }
 
 TEST_F(MainWindow, AScreenshotOfTheMainWindow)
