@@ -302,7 +302,10 @@ void TMOXLoadForm::BindEvents()
         if (portMode_ == PortModeSerial && InstrumentPort->Open()) InstrumentPortPacket->SetEnabled(true);
     };
     Protocol->ShowHint = [this](const std::string& text) { SetHintText(text); };
-    Protocol->ShowStatus = [this](const std::string& text) { StatusBar1->Panels(2).SetText(text); };
+    // A command shows without its CR, which a panel would draw as a box.
+    Protocol->ShowStatus = [this](const std::string& text) {
+        StatusBar1->Panels(2).SetText(text.substr(0, text.find('\r')));
+    };
     Protocol->EnableSendErase = [this](bool enabled) { SetSendErase(enabled); };
 }
 
@@ -339,11 +342,9 @@ void TMOXLoadForm::FormCreate(TObject*)
     SetHintText("");
     ComPortCbChange(ComPortCb);
     saved_ = true;
+    // The target type's change applies the masks and fills the grid's values.
     cb_targettype->OnChange(cb_targettype);
     for (int row = 0; row < GridRowCount; ++row) ProgramStrGrd->SetCells(0, row, GridCaptions[row]);
-    UpdateMasks();
-    ShowFields();
-    UpdateSGH();
 }
 
 void TMOXLoadForm::FormActivate(TObject*)
@@ -578,8 +579,6 @@ void TMOXLoadForm::UpdateSGH()
 {
     const auto rows = test_.Grid();
     for (int row = 0; row < GridRowCount; ++row) ProgramStrGrd->SetCells(1, row, rows[row]);
-    // The test-type box shows nothing for the modes beyond its items; its row keeps -1.
-    ProgramStrGrd->SetCells(1, 0, IntToStr(cb_testtype->ItemIndex()));
 }
 
 void TMOXLoadForm::SetHintText(const std::string& text)
@@ -744,7 +743,6 @@ void TMOXLoadForm::EraseExecute(TObject*)
 
 void TMOXLoadForm::FinishSequence()
 {
-    SetSendErase(true);
     if (closeAfterSequence_) {
         closeAfterSequence_ = false;
         Close();

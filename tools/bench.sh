@@ -11,4 +11,6 @@ bash "$root/tools/session.sh" "$build" bash -c '
   wine "$build/bin/serial_input_bench.exe"
   echo "== serial receive through a pty (1 MiB of 64-byte lines)"
   python3 "$root/tools/vr7sim.py" --timeout 120 -- "$root/tools/wine-run" "$build/bin/serial_receive_bench.exe"
+  echo "== one Send Test through the main window, serial and USB links"
+  python3 "$root/tools/vr7sim.py" --ports 2 --timeout 300 -- "$root/tools/wine-run" "$build/bin/send_test_bench.exe"
 ' bench "$root" "$build"

@@ -16,23 +16,6 @@
 #include <thread>
 #include <vector>
 
-// Handles the posted, sent and input messages waiting, and those they post in turn; not
-// timers and painting, which never run dry while a caret blinks.
-inline void PumpPending(DWORD boundMs = 5000)
-{
-    const DWORD start = GetTickCount();
-    while ((GetQueueStatus(QS_POSTMESSAGE | QS_SENDMESSAGE | QS_INPUT) >> 16) && GetTickCount() - start < boundMs) {
-        MSG msg;
-        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) continue;
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
-
 // Brings the control's form to the top, then moves the mouse to the middle of `control`
 // and clicks the left button, as a user would. Fails, naming what is there, when another
 // window still covers that point: a click that lands elsewhere would only time out later.

@@ -34,6 +34,23 @@ private:
     TMessageSink previous_;
 };
 
+// Handles the posted, sent and input messages waiting, and those they post in turn; not
+// timers and painting, which never run dry while a caret blinks.
+inline void PumpPending(DWORD boundMs = 5000)
+{
+    const DWORD start = GetTickCount();
+    while ((GetQueueStatus(QS_POSTMESSAGE | QS_SENDMESSAGE | QS_INPUT) >> 16) && GetTickCount() - start < boundMs) {
+        MSG msg;
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) continue;
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
 // Pumps the thread's messages until `done` holds or `timeoutMs` pass; true when it held.
 inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000)
 {
