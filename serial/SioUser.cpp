@@ -1141,12 +1141,13 @@ void TSioBaseDispatcher::StartThreads()
 {
     TLock lock(general_);
     if (threadsRunning_) throw Exception("Dispatcher already started");
-    killThreads_ = false;
-    threadsRunning_ = true;
+    // The last open's threads are gone before the flags are set for the new ones.
     for (TThread** slot : {&comThread_, &dispThread_, &outThread_}) {
         delete *slot;
         *slot = nullptr;
     }
+    killThreads_ = false;
+    threadsRunning_ = true;
     comThread_ = new TSioComThread(*this);
     dispThread_ = new TSioDispThread(*this);
     outThread_ = new TSioOutThread(*this);
@@ -1159,7 +1160,9 @@ void TSioBaseDispatcher::StartThreads()
 
 void TSioBaseDispatcher::StopThreads()
 {
-    if (!threadsRunning_ && liveThreads_ == 0) return;
+    // Threads that already ended (a close sets the kill flag before it gets here) are still
+    // waited for and freed: the flags say nothing of their objects and handles.
+    if (!comThread_ && !dispThread_ && !outThread_) return;
     killThreads_ = true;
     // Each thread is woken and waited for while this thread serves its messages: a thread
     // in a synchronised call needs them, and a thread is never killed.
@@ -1173,10 +1176,16 @@ void TSioBaseDispatcher::StopThreads()
         if (!t) continue;
         if (t->ThreadID() != GetCurrentThreadId()) WaitServingSentMessages(t->Handle(), INFINITE);
     }
+    bool onOwnThread = false;
     for (TThread** slot : {&outThread_, &comThread_, &dispThread_}) {
-        if (*slot && (*slot)->ThreadID() == GetCurrentThreadId()) continue;  // ends itself
+        if (*slot && (*slot)->ThreadID() == GetCurrentThreadId()) {
+            onOwnThread = true;  // ends itself
+            continue;
+        }
         delete *slot;
         *slot = nullptr;
     }
-    threadsRunning_ = false;
+    // A thread of the port stopping the others still runs: its end clears the flag, so that
+    // no open starts new threads before it is over.
+    if (!onOwnThread) threadsRunning_ = false;
 }

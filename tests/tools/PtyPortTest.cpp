@@ -2,6 +2,8 @@
 // makes the port (TAVRIN_TEST_COM), echoes on its far end and names the pty
 // (TAVRIN_TEST_PTS); the preloaded tools/ptymodem library takes the lines the peer drives
 // from PTYMODEM_DIR/ptsN.in and writes the ones the program drives to PTYMODEM_DIR/ptsN.out.
+#include "PtyLines.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,87 +14,13 @@
 
 namespace {
 
-// Line bits as ptymodem's files carry them: Linux's TIOCM_* values.
-constexpr int kLineDtr = 0x002;
-constexpr int kLineRts = 0x004;
-constexpr int kLineCts = 0x020;
-constexpr int kLineCd = 0x040;
-constexpr int kLineRi = 0x080;
-constexpr int kLineDsr = 0x100;
-
 constexpr DWORD kBoundMs = 5000;
-
-std::string Env(const char* name)
-{
-    char value[1024];
-    const DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
-    return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
-}
-
-// Wine hands the Unix environment over unchanged; its Z: drive is the Unix root.
-std::string WindowsPath(const std::string& unixPath)
-{
-    std::string path = "Z:" + unixPath;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path;
-}
-
-std::string LinesFile(const char* suffix)
-{
-    const std::string dir = Env("PTYMODEM_DIR");
-    const std::string pts = Env("TAVRIN_TEST_PTS");
-    if (dir.empty() || pts.empty()) return {};
-    return WindowsPath(dir + "/pts" + pts + "." + suffix);
-}
-
-std::string ReadWholeFile(const std::string& path)
-{
-    std::string text;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return text;
-    char buffer[4096];
-    DWORD n = 0;
-    while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n > 0) text.append(buffer, n);
-    CloseHandle(h);
-    return text;
-}
-
-// Written aside and renamed, so ptymodem never reads half a line.
-void DrivePeerLines(int lines)
-{
-    const std::string path = LinesFile("in");
-    ASSERT_FALSE(path.empty()) << "PTYMODEM_DIR or TAVRIN_TEST_PTS missing";
-    const std::string aside = path + ".new";
-    char text[32];
-    const int length = std::snprintf(text, sizeof text, "%d\n", lines);
-    HANDLE h = CreateFileA(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE) << aside << ": " << GetLastError();
-    DWORD written = 0;
-    const BOOL wrote = WriteFile(h, text, length, &written, nullptr);
-    CloseHandle(h);
-    ASSERT_TRUE(wrote && written == DWORD(length));
-    ASSERT_TRUE(MoveFileExA(aside.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) << GetLastError();
-}
-
-struct OwnLines {
-    int lines = -1;  // DTR/RTS bits; -1 when ptymodem wrote nothing yet
-    int brk = -1;
-};
-
-OwnLines ProgramLines()
-{
-    OwnLines own;
-    std::sscanf(ReadWholeFile(LinesFile("out")).c_str(), "%d %d", &own.lines, &own.brk);
-    return own;
-}
 
 class PtyPort : public ::testing::Test {
 protected:
     void Open(DWORD flags)
     {
-        const std::string com = Env("TAVRIN_TEST_COM");
+        const std::string com = EnvText("TAVRIN_TEST_COM");
         ASSERT_FALSE(com.empty()) << "no test port: run through tools/ptyport.py";
         const std::string name = "\\\\.\\COM" + com;
         port_ = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);
@@ -185,9 +113,9 @@ TEST_F(PtyPort, EchoesEveryByteAt115200_8N1)
     EXPECT_EQ(received, sent);
 
     // The peer records before it answers, so its transcript is complete by now.
-    const std::string transcript = Env("TAVRIN_TEST_TRANSCRIPT");
+    const std::string transcript = EnvText("TAVRIN_TEST_TRANSCRIPT");
     if (!transcript.empty()) {
-        EXPECT_EQ(ReadWholeFile(WindowsPath(transcript)), sent);
+        EXPECT_EQ(ReadWholeFile(FromUnixPath(transcript)), sent);
     }
 }
 
@@ -213,7 +141,7 @@ TEST_F(PtyPort, EscapesReachThePeer)
     EXPECT_EQ(ProgramLines().lines & kLineDtr, kLineDtr);
 
     ASSERT_TRUE(EscapeCommFunction(port_, CLRRTS)) << GetLastError();
-    OwnLines own = ProgramLines();
+    TProgramLines own = ProgramLines();
     EXPECT_EQ(own.lines, kLineDtr);
     ASSERT_TRUE(EscapeCommFunction(port_, SETRTS)) << GetLastError();
     EXPECT_EQ(ProgramLines().lines, kLineDtr | kLineRts);
