@@ -58,6 +58,17 @@ bool SioTimerExpired(const TSioTickTimer& timer)
     return elapsed > duration;
 }
 
+void SioPumpOrWait(unsigned ms)
+{
+    MSG msg;
+    // WM_QUIT comes out only when nothing else waits.
+    if (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE) && msg.message != WM_QUIT) {
+        SioPumpMessage();
+        return;
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms, QS_ALLINPUT);
+}
+
 bool SioPumpMessage()
 {
     MSG msg;

@@ -28,6 +28,10 @@ bool SioTimerExpired(const TSioTickTimer& timer);
 
 // Handles one window message if one waits; a WM_QUIT is posted again for the main loop.
 bool SioPumpMessage();
+// For a loop that waits for something to end: handles one message, or waits up to `ms` for
+// one when none waits. A WM_QUIT left for the main loop counts as none, so such a loop
+// sleeps rather than taking it again and again.
+void SioPumpOrWait(unsigned ms = 1);
 
 // Holds a critical section for its lifetime.
 class TSioLock {

@@ -215,7 +215,7 @@ void TSioCustomComPort::FinishClose()
         if (window_) dispatcher_->DetachWindowHandler(window_);
         // Freed while messages are served: a thread may still wait in a synchronised call.
         while (dispatcher_->ThreadsRunning()) {
-            if (!SioPumpMessage()) Sleep(1);
+            SioPumpOrWait();
         }
         dispatcher_.reset();
     }

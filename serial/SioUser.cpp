@@ -109,7 +109,7 @@ TSioBaseDispatcher::~TSioBaseDispatcher()
     if (threadsRunning_) {
         killThreads_ = true;
         while (liveThreads_ > 0)
-            if (!SioPumpMessage()) Sleep(1);
+            SioPumpOrWait();
     }
     delete comThread_;
     delete dispThread_;

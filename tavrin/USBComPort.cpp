@@ -152,6 +152,7 @@ TUSBComPort::TUSBComPort(TComponent* owner) : TComponent(owner)
 {
     thread_ = new TPacketThread(*this);
     SetTimeOut(1000);
+    thread_->SetPriority(priority_);  // the reader runs at the priority the port reads
 }
 
 TUSBComPort::~TUSBComPort()

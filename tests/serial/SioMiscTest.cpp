@@ -67,4 +67,17 @@ TEST(SioPump, HandlesOneMessageAndPutsBackWM_QUIT)
     EXPECT_EQ(msg.wParam, 3u);
 }
 
+TEST(SioPump, AWaitingLoopHandlesMessagesButLeavesAPendingQuit)
+{
+    PostThreadMessageA(GetCurrentThreadId(), WM_USER, 0, 0);
+    PostQuitMessage(4);
+    SioPumpOrWait();  // takes WM_USER
+    for (int i = 0; i < 3; ++i) SioPumpOrWait();
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
+    EXPECT_EQ(msg.wParam, 4u);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+}
+
 }  // namespace
