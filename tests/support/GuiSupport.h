@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,6 +58,42 @@ inline void TypeChars(HWND window, const std::string& text)
 {
     for (char c : text) PostMessageA(window, WM_CHAR, static_cast<unsigned char>(c), 1);
     PumpPending();
+}
+
+// Presses the keys in order and lets them go in reverse, as fingers on the keyboard do
+// ({VK_CONTROL, 'S'} is Ctrl+S). They reach the focus of the foreground window.
+inline testing::AssertionResult PressKeys(std::initializer_list<WORD> keys)
+{
+    std::vector<INPUT> inputs;
+    for (WORD key : keys) {
+        INPUT in = {};
+        in.type = INPUT_KEYBOARD;
+        in.ki.wVk = key;
+        in.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, 0));
+        inputs.push_back(in);
+    }
+    for (auto it = keys.end(); it != keys.begin();) {
+        INPUT in = inputs[--it - keys.begin()];
+        in.ki.dwFlags = KEYEVENTF_KEYUP;
+        inputs.push_back(in);
+    }
+    const UINT sent = SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    if (sent != inputs.size()) return testing::AssertionFailure() << "SendInput took " << sent << " of " << inputs.size();
+    return testing::AssertionSuccess();
+}
+
+// As PumpUntil, but through the application's own dispatch, as its message loop would: a
+// form's shortcuts and dialog keys are seen only there.
+inline bool PumpApplicationUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        Application->ProcessMessages();
+        if (done()) return true;
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs) return false;
+        MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs - elapsed, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
 }
 
 // Waits on its own thread for a dialog box of this process with the given title and hands

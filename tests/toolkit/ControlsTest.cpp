@@ -141,10 +141,7 @@ TEST_F(Controls, ControlsFollowTheirAction)
     send->SetEnabled(true);
     EXPECT_TRUE(form->button->Enabled());
 
-    // A shortcut typed in the form runs the action.
-    form->edit->SetFocus();
-    EXPECT_TRUE(form->IsShortCut(ShortCut('S', scCtrl)));
-    EXPECT_EQ(executed, 2);
+    // Typing the shortcut is a case of its own, with real keys (DesktopTest.cpp).
     EXPECT_EQ(ShortCutToText(send->ShortCut()), "Ctrl+S");
     EXPECT_EQ(ShortCutToText(ShortCut(VK_F1, scShift)), "Shift+F1");
     EXPECT_EQ(GetShortHint(send->Hint()), "Send");

@@ -1,4 +1,5 @@
 // Cases driven by the real mouse: they need the desktop to themselves.
+#include "ActnList.h"
 #include "GuiSupport.h"
 #include "ShowcaseForm.h"
 
@@ -6,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <string>
 
 namespace {
 
@@ -59,6 +61,50 @@ TEST_F(Desktop, ClickedRadioButtonsExcludeEachOther)
     EXPECT_LT(IndexIn(form->Log, "click rdoTPA"), form->Log.size());
     ASSERT_TRUE(ClickUntil(form->radioA, [&] { return form->radioA->Checked(); }));
     EXPECT_FALSE(form->radioB->Checked());
+}
+
+// Ctrl+S on the keyboard, with the focus in an edit of the form, goes through the
+// application's key filter to the form's action list. A letter typed after each chord
+// shows when the keys have all been handled, and that the chord left no character behind.
+TEST_F(Desktop, AShortcutTypedInTheFormRunsItsActionOnceAndNotWhileDisabled)
+{
+    auto* list = new TActionList(form);
+    auto* save = new TAction(form);
+    save->SetShortCut(ShortCut('S', scCtrl));
+    list->Add(save);
+    int executed = 0;
+    save->OnExecute = [&](TObject* sender) {
+        EXPECT_EQ(sender, save);
+        ++executed;
+    };
+    form->edit->SetText("");
+    form->button->SetFocus();
+    PumpPending();
+    ASSERT_TRUE(ClickUntil(form->edit, [&] { return GetFocus() == form->edit->Handle(); }));
+    const auto chordThen = [&](char letter, const std::string& text) {
+        if (testing::AssertionResult pressed = PressKeys({VK_CONTROL, 'S'}); !pressed) return pressed;
+        if (testing::AssertionResult pressed = PressKeys({static_cast<WORD>(letter)}); !pressed) return pressed;
+        if (PumpApplicationUntil([&] { return LowerCase(form->edit->Text()) == text; }))
+            return testing::AssertionSuccess();
+        return testing::AssertionFailure() << "the edit shows \"" << form->edit->Text() << "\"";
+    };
+
+    ASSERT_TRUE(chordThen('A', "a"));
+    EXPECT_EQ(executed, 1);
+
+    // Disabled from code, then by its own OnUpdate: the keys reach the form, the action stays still.
+    save->SetEnabled(false);
+    ASSERT_TRUE(chordThen('B', "ab"));
+    EXPECT_EQ(executed, 1);
+    save->SetEnabled(true);
+    bool allowed = false;
+    save->OnUpdate = [&](TObject*) { save->SetEnabled(allowed); };
+    ASSERT_TRUE(chordThen('C', "abc"));
+    EXPECT_EQ(executed, 1);
+
+    allowed = true;
+    ASSERT_TRUE(chordThen('D', "abcd"));
+    EXPECT_EQ(executed, 2);
 }
 
 TEST_F(Desktop, AScreenshotOfTheFormIsSavedToLookAt)
