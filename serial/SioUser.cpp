@@ -210,7 +210,7 @@ int TSioBaseDispatcher::OpenDevice(const std::string& name, unsigned baud, int p
 void TSioBaseDispatcher::CloseDevice()
 {
     if (!open_) return;
-    if (!output_buffer_.empty()) DiscardOutput();
+    if (!output_buffer_.empty()) EndOutput();
     if (!input_buffer_.empty()) DiscardInput();
     CloseDeviceHandle();
     open_ = false;

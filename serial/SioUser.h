@@ -105,6 +105,9 @@ public:
     // The device operations, in the library's order.
     virtual int EscapeFunction(int code) = 0;
     virtual int Flush(bool input) = 0;
+    // The close's end of the output: what is still queued goes. A layer may first let what
+    // it already handed to the device leave.
+    virtual int EndOutput() { return DiscardOutput(); }
     virtual unsigned RefreshCommStatus(TSioCommStatus& status) = 0;
     virtual void ReportError(int code) { (void)code; }
     virtual int ReadDeviceState(DCB& dcb) = 0;

@@ -1,5 +1,6 @@
 #include "SioWin32.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -39,6 +40,18 @@ int TSioWin32Dispatcher::EscapeFunction(int code)
 int TSioWin32Dispatcher::Flush(bool input)
 {
     if (input) return PurgeComm(device_.Get(), PURGE_RXABORT | PURGE_RXCLEAR) ? 0 : LastErrorCode();
+    return FlushOutput(false);
+}
+
+int TSioWin32Dispatcher::EndOutput()
+{
+    // A line sent just before the close (the last command) must reach the instrument: a
+    // purge right after the write drops what the device has not passed on yet.
+    return FlushOutput(true);
+}
+
+int TSioWin32Dispatcher::FlushOutput(bool keepWritten)
+{
     // The output thread may be in the middle of a write: it lets go of the device first.
     const bool outputThreadRuns = threadsRunning_ && !killThreads_ && outThread_ && !outThread_->Finished() &&
                                   flushRequest_ && dispatcherGeneral_;
@@ -50,8 +63,33 @@ int TSioWin32Dispatcher::Flush(bool input)
     }
     // Without an output thread only the transmit side goes: received bytes stay unread.
     ResetOutput();
-    if (!PurgeComm(device_.Get(), PURGE_TXABORT | PURGE_TXCLEAR)) return LastErrorCode();
+    // What flow control holds back is still purged, so it cannot keep a close waiting.
+    if (!(keepWritten && DriverOutputLeaves()) && !PurgeComm(device_.Get(), PURGE_TXABORT | PURGE_TXCLEAR))
+        return LastErrorCode();
     return acknowledged ? 0 : -static_cast<int>(ERROR_TIMEOUT);
+}
+
+bool TSioWin32Dispatcher::DriverOutputLeaves()
+{
+    const auto queued = [this]() -> long {
+        DWORD errors = 0;
+        COMSTAT comStat = {};
+        if (!ClearCommError(device_.Get(), &errors, &comStat)) return -1;
+        lineErrors_ |= errors & 0x1F;  // kept, as the status refresh keeps them
+        return static_cast<long>(comStat.cbOutQue);
+    };
+    long left = queued();
+    if (left <= 0) return left == 0;
+    // Twice the ten bit times of each byte, and a margin; never more than two seconds.
+    const unsigned rate = lastBaud_ ? lastBaud_ : 9600;
+    const DWORD bound = static_cast<DWORD>(std::min<unsigned long long>(
+        static_cast<unsigned long long>(left) * 20000 / rate + 50, 2000));
+    const DWORD start = GetTickCount();
+    while (left > 0 && GetTickCount() - start < bound) {
+        Sleep(2);  // nothing to wait on: the comm events are the communications thread's
+        left = queued();
+    }
+    return left == 0;
 }
 
 unsigned TSioWin32Dispatcher::OutputRingUsed()

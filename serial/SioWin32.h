@@ -28,6 +28,7 @@ public:
 
     int EscapeFunction(int code) override;
     int Flush(bool input) override;
+    int EndOutput() override;
     unsigned RefreshCommStatus(TSioCommStatus& status) override;
     int ReadDeviceState(DCB& dcb) override;
     int ReadDevice(void* buffer, unsigned count) override;
@@ -53,6 +54,12 @@ protected:
     int ReleaseDevice();
     bool OnOwnThread() const;
     unsigned OutputRingUsed();
+    // Empties the output ring, the output thread having let go of the device; with
+    // `keepWritten`, what the driver holds is purged only if it does not leave in time.
+    int FlushOutput(bool keepWritten);
+    // Waits, bounded by the time the bytes take at the line's speed, for the driver's
+    // transmit queue to empty; false when bytes are still there.
+    bool DriverOutputLeaves();
 
     TFileHandle device_;
     TKernelHandle readEvent_, waitEvent_;

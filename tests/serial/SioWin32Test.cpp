@@ -25,29 +25,6 @@ namespace {
 
 constexpr DWORD kBoundMs = 5000;
 
-std::set<DWORD> ThreadIds()
-{
-    std::set<DWORD> ids;
-    TFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot.Get(), &entry); more; more = Thread32Next(snapshot.Get(), &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
-    return ids;
-}
-
-// Wine serves each pending comm wait with a thread of its own, which ends by itself once the
-// wait is over: waits, with a bound, for the threads begun since `before`.
-bool NewThreadsEnd(const std::set<DWORD>& before)
-{
-    for (DWORD id : ThreadIds()) {
-        if (before.count(id)) continue;
-        TKernelHandle thread(OpenThread(SYNCHRONIZE, FALSE, id));
-        if (thread && WaitForSingleObject(thread.Get(), kBoundMs) != WAIT_OBJECT_0) return false;
-    }
-    return true;
-}
-
 // The Win32 dispatcher with its threads in view, and two ways to make its comm waits fail.
 class TTestDispatcher : public TSioWin32Dispatcher {
 public:
