@@ -4,7 +4,9 @@
 # The environment: a private Wine prefix under BUILD_DIR (made once, then reused), Xvfb on a
 # free display, Wine's virtual desktop, a persistent wineserver warmed up, the pty modem-line
 # library preloaded, and the machine's real serial devices hidden behind /dev/null
-# (/dev/ttyS0 is the kernel console here; Wine would map it to COM1).
+# (/dev/ttyS0 is the kernel console here; Wine would map it to COM1). With
+# TAVRIN_USER_DISPLAY=1 and a DISPLAY that answers, Wine's desktop shows there instead of
+# on Xvfb (the demo); the command then sees TAVRIN_USER_DISPLAY=1, else it is empty.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -76,17 +78,17 @@ fi
 
 exec 3>&-
 if [ -z "$user_display" ]; then
-display_file=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$display_file" </dev/null >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 1 100); do
-  [ -s "$display_file" ] && break
-  kill -0 "${pids[0]}" 2>/dev/null || { echo "session: Xvfb did not start" >&2; exit 1; }
-  sleep 0.1
-done
-[ -s "$display_file" ] || { echo "session: Xvfb gave no display" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$display_file")"
-rm -f "$display_file"
+  display_file=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$display_file" </dev/null >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 1 100); do
+    [ -s "$display_file" ] && break
+    kill -0 "${pids[0]}" 2>/dev/null || { echo "session: Xvfb did not start" >&2; exit 1; }
+    sleep 0.1
+  done
+  [ -s "$display_file" ] || { echo "session: Xvfb gave no display" >&2; exit 1; }
+  export DISPLAY=":$(head -n1 "$display_file")"
+  rm -f "$display_file"
 fi
 export TAVRIN_USER_DISPLAY=$user_display
 
