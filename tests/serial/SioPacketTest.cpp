@@ -15,6 +15,15 @@
 namespace {
 
 // A form with a port over the fake device and a packet, and what the packet delivered.
+// Collects from `start` (any data when empty) up to and with `end`.
+void Between(TSioDataPacket& p, const std::string& start, const std::string& end)
+{
+    if (start.empty()) p.StartCond = scAnyData;
+    else p.StartString = start;
+    p.SetEndCond(ecString);
+    p.SetEndString(end);
+}
+
 class TRig {
 public:
     explicit TRig(bool openFirst = true, bool runThreads = false) : runThreads_(runThreads)
@@ -276,9 +285,7 @@ TEST(Packet, AnEndSetterOfAnEnabledPacketArmsItAgain)
 {
     TRig rig;
     TSioDataPacket& p = *rig.packet;
-    p.StartCond = scAnyData;
-    p.SetEndCond(ecString);
-    p.SetEndString(";");
+    Between(p, "", ";");
     p.SetEnabled(true);
     rig.Feed("ab");
     p.SetEndString("\n");  // what was collected goes
@@ -293,9 +300,7 @@ TEST(Packet, ATimeOutFiresOnceDisarmsThePacketAndDiscardsItsData)
     TManualClock clock;
     TRig rig;
     TSioDataPacket& p = *rig.packet;
-    p.StartString = "S";
-    p.SetEndCond(ecString);
-    p.SetEndString("\n");
+    Between(p, "S", "\n");
     p.TimeOut = 2;
     p.SetEnabled(true);
     rig.Feed("xxSab");  // collection starts at the S
@@ -322,9 +327,7 @@ TEST(Packet, APacketInTimeStopsItsTimer)
     TManualClock clock;
     TRig rig;
     TSioDataPacket& p = *rig.packet;
-    p.StartString = "S";
-    p.SetEndCond(ecString);
-    p.SetEndString("\n");
+    Between(p, "S", "\n");
     p.TimeOut = 2;
     p.SetEnabled(true);
     rig.Feed("Sa");
@@ -348,9 +351,7 @@ TEST(Packet, TheInstrumentPortConfigurationDeliversItsReply)
     rig.port->AutoOpen = false;
     TSioDataPacket& p = *rig.packet;
     p.SetEnabled(false);
-    p.StartCond = scAnyData;
-    p.SetEndCond(ecString);
-    p.SetEndString("\n");
+    Between(p, "", "\n");
     p.PacketSize = 0;
     p.TimeOut = 0;
     std::vector<std::string> replies;
@@ -381,9 +382,7 @@ TEST(Packet, AHandlerMayDisableThePacketSendAndCloseThePort)
     for (const auto& c : cases) {
         TRig rig;
         TSioDataPacket& p = *rig.packet;
-        p.StartCond = scAnyData;
-        p.SetEndCond(ecString);
-        p.SetEndString("\n");
+        Between(p, "", "\n");
         p.SetEnabled(true);
         std::string sent;
         rig.onPacket = [&](TSioDataPacket* packet, const std::string&) {
@@ -417,9 +416,7 @@ TEST(Packet, ClosingThePortDropsWhatWasCollectedAndReopeningArmsAgain)
 {
     TRig rig;
     TSioDataPacket& p = *rig.packet;
-    p.StartString = "<";
-    p.SetEndCond(ecString);
-    p.SetEndString(">");
+    Between(p, "<", ">");
     p.SetEnabled(true);
     rig.Feed("<ab");
     rig.port->SetOpen(false);
@@ -436,9 +433,7 @@ TEST(Packet, ArmingWhileLoadingWaitsForLoaded)
     TSioDataPacket& p = *rig.packet;
     p.BeginLoading();
     p.SetEnabled(true);  // the form's stored value comes before the other settings
-    p.StartCond = scAnyData;
-    p.SetEndCond(ecString);
-    p.SetEndString("\n");
+    Between(p, "", "\n");
     p.EndLoading();
     rig.Feed("L\n");
     EXPECT_EQ(rig.packets, (std::vector<std::string>{"L\n"}));
@@ -458,9 +453,7 @@ TEST(Packet, EventsReachTheGuiThreadFromTheDispatchThread)
     TRig rig(true, true);
     ASSERT_TRUE(rig.fake->ThreadsRunning());
     TSioDataPacket& p = *rig.packet;
-    p.StartCond = scAnyData;
-    p.SetEndCond(ecString);
-    p.SetEndString("\n");
+    Between(p, "", "\n");
     p.SetEnabled(true);
     std::vector<DWORD> threads;
     rig.onPacket = [&](TSioDataPacket*, const std::string&) {
@@ -517,9 +510,7 @@ TEST(PacketManager, APacketThatStartsCollectingRestartsTheOthers)
     TManualClock clock;
     TRig rig;
     TSioDataPacket& framed = *rig.packet;
-    framed.StartString = "<";
-    framed.SetEndCond(ecString);
-    framed.SetEndString(">");
+    Between(framed, "<", ">");
     framed.TimeOut = 1;
     framed.SetEnabled(true);
     TSioDataPacket* word = rig.Add();
@@ -548,14 +539,10 @@ TEST(PacketManager, AnyDataWaitsWhileAnotherPacketCollects)
 {
     TRig rig;
     TSioDataPacket& lines = *rig.packet;
-    lines.StartCond = scAnyData;
-    lines.SetEndCond(ecString);
-    lines.SetEndString("\n");
+    Between(lines, "", "\n");
     lines.SetEnabled(true);
     TSioDataPacket* fields = rig.Add();
-    fields->StartCond = scAnyData;
-    fields->SetEndCond(ecString);
-    fields->SetEndString(";");
+    Between(*fields, "", ";");
     fields->SetEnabled(true);
     std::vector<std::string> order;
     rig.onPacket = [&](TSioDataPacket* p, const std::string& s) { order.push_back((p == fields ? "field " : "line ") + s); };
@@ -584,9 +571,7 @@ TEST(PacketManager, ArmingFromAHandlerWaitsUntilTheEventIsOver)
 {
     TRig rig;
     TSioDataPacket& framed = *rig.packet;
-    framed.StartString = "<";
-    framed.SetEndCond(ecString);
-    framed.SetEndString(">");
+    Between(framed, "<", ">");
     framed.SetEnabled(true);
     TSioDataPacket* word = rig.Add();
     word->StartString = "AB";
@@ -606,9 +591,7 @@ TEST(PacketManager, AHandlerExceptionGoesToTheApplication)
 {
     TRig rig;
     TSioDataPacket& p = *rig.packet;
-    p.StartCond = scAnyData;
-    p.SetEndCond(ecString);
-    p.SetEndString("\n");
+    Between(p, "", "\n");
     p.SetEnabled(true);
     std::vector<std::string> reported;
     Application->OnException = [&](TObject* sender, const std::exception& e) {
@@ -626,9 +609,7 @@ TEST(PacketManager, TheSharedBufferGrowsInMegabyteSteps)
 {
     TRig rig;
     TSioDataPacket& p = *rig.packet;
-    p.StartString = "<";
-    p.SetEndCond(ecString);
-    p.SetEndString(">");
+    Between(p, "<", ">");
     p.SetEnabled(true);
     const std::string part(700000, 'x');
     rig.Feed("<" + part);
@@ -647,9 +628,7 @@ TEST(PacketManager, HearsOnlyItsOwnPortWhenAnotherHasItsEntriesByAssign)
 {
     TRig rig;
     TSioDataPacket& p = *rig.packet;
-    p.StartCond = scAnyData;
-    p.SetEndCond(ecString);
-    p.SetEndString("\n");
+    Between(p, "", "\n");
     p.SetEnabled(true);
     rig.Feed("par");
     TSioComPort copy(nullptr);
@@ -667,9 +646,7 @@ TEST(PacketManager, AFreedPortLeavesItsPacketsWithoutPort)
 {
     TRig rig;
     TSioDataPacket& p = *rig.packet;
-    p.StartCond = scAnyData;
-    p.SetEndCond(ecString);
-    p.SetEndString("\n");
+    Between(p, "", "\n");
     p.TimeOut = 5;
     p.SetEnabled(true);
     TSioDataPacketManager* m = rig.Manager();
