@@ -315,32 +315,38 @@ void TSioCustomComPort::SetComNumber(int n)
     SetOpen(true);
 }
 
+// An open port takes a changed line setting at once.
+void TSioCustomComPort::ApplyLine()
+{
+    if (state_ == psOpen) Check(dispatcher_->ApplyLineSettings(baud_, parity_, dataBits_, stopBits_));
+}
+
 void TSioCustomComPort::SetBaud(unsigned baud)
 {
     if (baud == baud_ && !force_) return;
     baud_ = baud;
-    if (state_ == psOpen) Check(dispatcher_->ApplyLineSettings(baud_, parity_, dataBits_, stopBits_));
+    ApplyLine();
 }
 
 void TSioCustomComPort::SetParity(TParity parity)
 {
     if (parity == parity_ && !force_) return;
     parity_ = parity;
-    if (state_ == psOpen) Check(dispatcher_->ApplyLineSettings(baud_, parity_, dataBits_, stopBits_));
+    ApplyLine();
 }
 
 void TSioCustomComPort::SetDataBits(int bits)
 {
     if (bits == dataBits_ && !force_) return;
     dataBits_ = bits;
-    if (state_ == psOpen) Check(dispatcher_->ApplyLineSettings(baud_, parity_, dataBits_, stopBits_));
+    ApplyLine();
 }
 
 void TSioCustomComPort::SetStopBits(int bits)
 {
     if (bits == stopBits_ && !force_) return;
     stopBits_ = bits;
-    if (state_ == psOpen) Check(dispatcher_->ApplyLineSettings(baud_, parity_, dataBits_, stopBits_));
+    ApplyLine();
 }
 
 void TSioCustomComPort::SetInSize(unsigned size)

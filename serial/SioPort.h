@@ -156,6 +156,7 @@ private:
     void OpenPort();
     void ClosePort();
     void FinishClose();
+    void ApplyLine();
     void Notify(TSioNotifyKind kind);
     void ApplySettings();
     void ApplyTraceLog(bool trace, TTraceLogState state);
