@@ -275,14 +275,13 @@ void TMOXLoadForm::BindEvents()
     Edit1->OnEnter = [this](TObject*) {
         SetHintText("Enter the test name. You may enter upto 8 characters. You must not use 'empty' as part of the name.");
     };
-    DkItem4->OnMouseMove = [this](TObject*, TShiftState, int, int) {
-        if (DkItem4->CanFocus() && !DkItem4->Focused()) DkItem4->SetFocus();
-        if (memHints->Text() != SendHint) SetHintText(SendHint);
-    };
-    DkItem8->OnMouseMove = [this](TObject*, TShiftState, int, int) {
-        if (DkItem8->CanFocus() && !DkItem8->Focused()) DkItem8->SetFocus();
-        if (memHints->Text() != EraseHint) SetHintText(EraseHint);
-    };
+    // The mouse over Send or Erase focuses it (the edit left encodes) and explains it.
+    for (const auto& [button, hint] : {std::pair<TButton*, const char*>{DkItem4, SendHint}, {DkItem8, EraseHint}}) {
+        button->OnMouseMove = [this, button = button, hint = hint](TObject*, TShiftState, int, int) {
+            if (button->CanFocus() && !button->Focused()) button->SetFocus();
+            if (memHints->Text() != hint) SetHintText(hint);
+        };
+    }
     for (TWinControl* c : std::initializer_list<TWinControl*>{OpenBtn, SaveBtn, ExitBtn, ModeGrp})
         c->OnExit = [this](TObject* s) { ClearHint(s); };
 
