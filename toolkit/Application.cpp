@@ -3,6 +3,7 @@
 #include "Barrier.h"
 #include "Forms.h"
 #include "SysUtils.h"
+#include "UtilWindow.h"
 
 const DWORD MainThreadID = GetCurrentThreadId();
 
@@ -102,8 +103,13 @@ void TApplication::ProcessMessages()
 
 void TApplication::HandleMessage()
 {
+    // A call from another thread runs inside the peek and posts nothing: the caller must
+    // look at what it changed before this sleeps. WaitMessage would run such a call and
+    // sleep on; the wait below returns for it, and the next peek runs it.
+    const unsigned calls = CrossThreadCalls();
     MSG msg;
-    if (!ProcessMessage(msg) && !terminated_) WaitMessage();
+    if (ProcessMessage(msg) || terminated_ || CrossThreadCalls() != calls) return;
+    MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
 void TApplication::Run()

@@ -37,7 +37,9 @@ public:
 
     // Handles every waiting message. A WM_QUIT it takes is put back and ends the pass.
     void ProcessMessages();
-    // Handles one message, waiting for one when none is there.
+    // Handles one message, waiting for one when none is there; returns as well once a call
+    // from another thread (a synchronised call, a sent message) has run, so that a loop
+    // "until a flag is set" sees a flag that such a call sets.
     void HandleMessage();
     // Shows the main form and handles messages until a WM_QUIT arrives.
     void Run();

@@ -4,6 +4,7 @@
 #include "Barrier.h"
 #include "Forms.h"
 #include "SysUtils.h"
+#include "UtilWindow.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -350,6 +351,7 @@ LRESULT CALLBACK TWinControl::ControlWndProc(HWND window, UINT msg, WPARAM wPara
 {
     TWinControl* control = FindControl(window);
     if (!control) return DefWindowProcA(window, msg, wParam, lParam);
+    NoteCrossThreadCall();
     return Guarded<LRESULT>(0, [&]() -> LRESULT {
         TMessage message{msg, wParam, lParam, 0};
         control->WndProc(message);

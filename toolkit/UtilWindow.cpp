@@ -19,7 +19,19 @@ void RegisterUtilClass()
     if (!registered) throw EOutOfResources("Cannot register the toolkit's window class");
 }
 
+thread_local unsigned crossThreadCalls = 0;
+
 }  // namespace
+
+unsigned CrossThreadCalls()
+{
+    return crossThreadCalls;
+}
+
+void NoteCrossThreadCall()
+{
+    if (InSendMessage()) ++crossThreadCalls;
+}
 
 TUtilWindow::TUtilWindow(THandler handler) : handler_(std::move(handler))
 {
@@ -42,6 +54,7 @@ TUtilWindow::~TUtilWindow()
 LRESULT CALLBACK TUtilWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto* self = reinterpret_cast<TUtilWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    NoteCrossThreadCall();
     return Guarded<LRESULT>(0, [&]() -> LRESULT {
         LRESULT result = 0;
         if (self && self->handler_ && self->handler_(message, wParam, lParam, result)) return result;

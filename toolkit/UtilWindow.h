@@ -24,3 +24,10 @@ private:
     THandler handler_;
     HWND handle_ = nullptr;
 };
+
+// How many messages sent from other threads (synchronised calls among them) the calling
+// thread's toolkit windows have handled. A loop that sleeps between messages compares it
+// before and after a pump: a sent message is handled inside the pump and wakes no wait.
+unsigned CrossThreadCalls();
+// Counts the message being handled when another thread sent it; window procedures call it.
+void NoteCrossThreadCall();

@@ -25,6 +25,8 @@ default answer is given ("READY" CR LF until a "default" line says otherwise). A
     split A|B|C          send the pieces 50 ms apart (a line cut across writes)
     garbage N            send N printable bytes that form no reply
     lines N LENGTH       send N lines of LENGTH bytes each, LF included (a flood)
+    stream RATE S TEXT   send TEXT RATE times a second for S seconds (a steady flood)
+    bytes N TEXT         send N bytes of TEXT repeated (a stream that never ends a line)
     silence              send nothing
     delay MS STEP        the step, MS milliseconds later
     now STEP             not a command's answer: done as soon as the script is read
@@ -34,6 +36,7 @@ TEXT takes \\r \\n \\t \\\\ \\| and \\xHH. The script is read again whenever it 
 its steps then start from the first. The instrument stops by itself after the bound.
 """
 import argparse
+import heapq
 import os
 import random
 import select
@@ -51,6 +54,7 @@ import ptyport  # noqa: E402  (the pty's link and clean-up are the same)
 
 READY = b"READY\r\n"
 PIECE_GAP = 0.05
+STREAM_TICK = 0.01  # a steady flood goes out in pieces this far apart
 
 
 def unescape(text):
@@ -119,6 +123,18 @@ class Step:
             body = b"".join(b"%s\n" % (b"L%07d" % n + b"-" * (int(length) - 9))[: int(length) - 1]
                             for n in range(int(count)))
             self.writes.append((at, body))
+        elif verb == "stream":
+            rate, seconds, text = rest.split(" ", 2)
+            line, rate, ticks = unescape(text), float(rate), round(float(seconds) / STREAM_TICK)
+            for tick in range(ticks):
+                # As many as the rate has owed since the start, so the count is exact.
+                count = int((tick + 1) * STREAM_TICK * rate) - int(tick * STREAM_TICK * rate)
+                if count:
+                    self.writes.append((at + tick * STREAM_TICK, line * count))
+        elif verb == "bytes":
+            count, _, text = rest.partition(" ")
+            pattern, count = unescape(text), int(count)
+            self.writes.append((at, (pattern * (count // len(pattern) + 1))[:count]))
         elif verb == "silence":
             pass
         else:
@@ -175,7 +191,7 @@ class Link:
     def __init__(self, name, fd, sock=None):
         self.name, self.fd, self.sock = name, fd, sock
         self.inbox = b""
-        self.outbox = b""
+        self.outbox = bytearray()  # taken from the front cheaply, however much waits
         self.closed = False
 
     def read(self):
@@ -193,8 +209,12 @@ class Link:
         if not self.outbox:
             return
         try:
-            n = self.sock.send(self.outbox) if self.sock else os.write(self.fd, self.outbox)
-            self.outbox = self.outbox[n:]
+            piece = memoryview(self.outbox)[:1 << 20]
+            try:
+                n = self.sock.send(piece) if self.sock else os.write(self.fd, piece)
+            finally:
+                piece.release()
+            del self.outbox[:n]
         except (BlockingIOError, InterruptedError):
             pass
         except OSError:
@@ -206,14 +226,16 @@ class Instrument:
         self.script = Script(os.path.join(folder, "script"))
         self.transcript = open(os.path.join(folder, "transcript"), "wb", buffering=0)
         self.log = open(os.path.join(folder, "log"), "w", buffering=1)
-        self.timed = []  # (due time, link, bytes)
+        self.timed = []  # a heap of (due time, order, link, bytes)
+        self.order = 0
 
     def schedule(self, step, link, now):
         for at, data in step.writes:
             if at <= 0:
                 link.outbox += data
             else:
-                self.timed.append((now + at, link, data))
+                self.order += 1
+                heapq.heappush(self.timed, (now + at, self.order, link, data))
 
     def refresh(self, links, now):
         """Reads a changed script; its "now" steps go out on every open link."""
@@ -231,14 +253,13 @@ class Instrument:
             self.schedule(self.script.take(), link, now)
 
     def due(self, now):
-        ready = [t for t in self.timed if t[0] <= now]
-        self.timed = [t for t in self.timed if t[0] > now]
-        for _, link, data in sorted(ready, key=lambda t: t[0]):
+        while self.timed and self.timed[0][0] <= now:
+            _, _, link, data = heapq.heappop(self.timed)
             if not link.closed:
                 link.outbox += data
 
     def wait_time(self, now):
-        return min((t[0] for t in self.timed), default=None)
+        return self.timed[0][0] if self.timed else None
 
     def close(self):
         self.transcript.close()

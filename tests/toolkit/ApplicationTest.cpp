@@ -1,11 +1,77 @@
 #include "Application.h"
 #include "Barrier.h"
 #include "TestSupport.h"
+#include "Thread.h"
 #include "UtilWindow.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 namespace {
+
+// Posts to the GUI thread after `ms`, so that a loop that missed its wake-up still ends and
+// the test can tell how long it took.
+class TWatchdog {
+public:
+    explicit TWatchdog(DWORD ms)
+        : thread_([this, ms] {
+              if (WaitForSingleObject(stop_, ms) == WAIT_TIMEOUT) PostThreadMessageA(MainThreadID, WM_NULL, 0, 0);
+          })
+    {
+    }
+    ~TWatchdog()
+    {
+        SetEvent(stop_);
+        thread_.join();
+        CloseHandle(stop_);
+    }
+
+private:
+    HANDLE stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread thread_;
+};
+
+// A loop that handles one message at a time until a flag is set sees a flag that another
+// thread's call onto the GUI thread sets while the loop sleeps, however the call comes.
+TEST(Application, HandleMessageReturnsOnceACallFromAnotherThreadHasRun)
+{
+    std::atomic<bool> flag{false};
+    TUtilWindow window([&](UINT message, WPARAM, LPARAM, LRESULT& result) {
+        if (message != WM_USER + 4) return false;
+        flag = true;
+        result = 0;
+        return true;
+    });
+    const struct {
+        const char* how;
+        std::function<void()> call;
+    } cases[] = {
+        {"synchronised", [&] { TThread::Synchronize([&] { flag = true; }); }},
+        {"sent to a window", [&] { SendMessageA(window.Handle(), WM_USER + 4, 0, 0); }},
+        {"sent with a time-out", [&] {
+             DWORD_PTR r = 0;
+             SendMessageTimeoutA(window.Handle(), WM_USER + 4, 0, 0, SMTO_BLOCK, 3000, &r);
+         }},
+    };
+    for (const auto& c : cases) {
+        for (DWORD delay : {0u, 300u}) {
+            flag = false;
+            PumpPending();
+            TWatchdog watchdog(3000);
+            const DWORD start = GetTickCount();
+            std::thread caller([&] {
+                Sleep(delay);  // the caller's own timing: the GUI thread is asleep by then
+                c.call();
+            });
+            while (!flag) Application->HandleMessage();
+            const DWORD took = GetTickCount() - start;
+            caller.join();
+            EXPECT_LT(took, delay + 1000) << c.how << " after " << delay << " ms";
+        }
+    }
+}
 
 TEST(Application, EveryMessageBoxGoesThroughTheSink)
 {

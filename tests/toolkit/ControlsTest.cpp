@@ -3,6 +3,7 @@
 #include "Dialogs.h"
 #include "GuiSupport.h"
 #include "Printers.h"
+#include "Thread.h"
 
 #include <commctrl.h>
 #include "ShowcaseForm.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -188,6 +190,31 @@ TEST(Forms, AModalFormEndsWithItsModalResult)
     PostMessageA(dialog.ok->Handle(), BM_CLICK, 0, 0);
     EXPECT_EQ(dialog.ShowModal(), mrOk);
     EXPECT_EQ(closes, 2);
+}
+
+// A modal form's result set by a call from another thread, while the modal loop sleeps,
+// ends the loop at once.
+TEST(Forms, AModalResultSetFromAnotherThreadEndsTheModalLoop)
+{
+    TForm dialog(Application);
+    dialog.SetCaption("Waiting");
+    // Unsticks a loop that missed its wake-up, so the test can tell how long it took.
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread watchdog([stop] {
+        if (WaitForSingleObject(stop, 4000) == WAIT_TIMEOUT) PostThreadMessageA(MainThreadID, WM_NULL, 0, 0);
+    });
+    std::thread caller([&] {
+        Sleep(300);  // a peer that answers late: the modal loop is asleep by then
+        TThread::Synchronize([&] { dialog.SetModalResult(mrOk); });
+    });
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(dialog.ShowModal(), mrOk);
+    const DWORD took = GetTickCount() - start;
+    caller.join();
+    SetEvent(stop);
+    watchdog.join();
+    CloseHandle(stop);
+    EXPECT_LT(took, 1300u);
 }
 
 TEST(Forms, TheMainFormsCloseEndsTheProgramAndOnCloseCanRefuse)

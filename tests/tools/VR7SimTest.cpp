@@ -110,6 +110,30 @@ TEST(VR7Sim, FollowsItsScriptStepByStep)
     }
 }
 
+// A steady flood keeps its rate and count; a stream of bytes never ends a line.
+TEST(VR7Sim, StreamsAFloodAtItsRateAndBytesWithoutALineEnd)
+{
+    TSerialLink link;
+    ASSERT_TRUE(link.Valid());
+    const std::string line = "GDR0001500\r\n";
+    WriteScript({"stream 200 0.5 GDR0001500\\r\\n", "bytes 100001 XYZ"});
+    const DWORD start = GetTickCount();
+    link.Send("C\r");
+    const std::string flood = link.Receive(100 * line.size());
+    const DWORD took = GetTickCount() - start;
+    ASSERT_EQ(flood.size(), 100 * line.size());
+    for (size_t at = 0; at < flood.size(); at += line.size()) ASSERT_EQ(flood.substr(at, line.size()), line) << at;
+    EXPECT_GE(took, 400u) << "spread over half a second, not sent at once";
+    EXPECT_LT(took, 3000u);
+
+    link.Send("C\r");
+    const std::string bytes = link.Receive(100001);
+    ASSERT_EQ(bytes.size(), 100001u);
+    EXPECT_EQ(bytes.substr(0, 6), "XYZXYZ");
+    EXPECT_EQ(bytes.substr(99996), "XYZXY");
+    EXPECT_EQ(bytes.find_first_of("\r\n"), std::string::npos);
+}
+
 TEST(VR7Sim, ANowStepIsSentUnaskedAndTheUsbLinkAnswersToo)
 {
     WSADATA data;
