@@ -190,6 +190,7 @@ void TSioDataPacket::Disarm()
 {
     DropTimer();
     state_ = stIdle;
+    overlong_ = false;
     armed_ = false;
     armPending_ = false;
     waitingForBuffer_ = false;
@@ -480,12 +481,28 @@ void TSioDataPacketManager::Offer(size_t from)
                 if (scan.Done || owner_) break;
             }
         }
-        if (!done) break;
+        if (!done) {
+            DropOverlong();
+            break;
+        }
         Complete(done, scan);
         if (deferredOffer_ < 0) break;
         from = static_cast<size_t>(std::exchange(deferredOffer_, -1));
     }
     Compact();
+}
+
+void TSioDataPacketManager::DropOverlong()
+{
+    TSioDataPacket* p = owner_;
+    if (!p || p->state_ != TSioDataPacket::stCollecting || p->MaxLength == 0 || p->start_ < 0) return;
+    const size_t start = static_cast<size_t>(p->start_);
+    if (used_ - start <= p->MaxLength) return;
+    // The bytes of a partial end match stay: the end may complete with the next ones.
+    const size_t keep = std::min(p->endIndex_, used_ - start);
+    std::memmove(buffer_.data() + start, buffer_.data() + used_ - keep, keep);
+    used_ = start + keep;
+    p->overlong_ = true;
 }
 
 template <class F>
@@ -513,14 +530,19 @@ void TSioDataPacketManager::Complete(TSioDataPacket* packet, const TSioDataPacke
         }
         if (scan.EndString) length -= std::min(length, packet->endPattern_.Text.size());
     }
+    // The end of a packet that grew too long is only used up: its start is gone already.
+    const bool overlong = packet->overlong_;
     packet->Disarm();
     if (!packet->AutoEnable) packet->enabled_ = false;
     const char* data = reinterpret_cast<const char*>(buffer_.data()) + begin;
-    Deliver(packet, [&] {
-        if (packet->OnPacket) packet->OnPacket(packet, data, static_cast<int>(length));
-        if (eventPacket_ && packet->OnStringPacket) packet->OnStringPacket(packet, std::string(data, length));
-    });
-    TSioDataPacket* const still = std::exchange(eventPacket_, nullptr);
+    TSioDataPacket* still = packet;
+    if (!overlong) {
+        Deliver(packet, [&] {
+            if (packet->OnPacket) packet->OnPacket(packet, data, static_cast<int>(length));
+            if (eventPacket_ && packet->OnStringPacket) packet->OnStringPacket(packet, std::string(data, length));
+        });
+        still = std::exchange(eventPacket_, nullptr);
+    }
     if (!resetPending_) {
         // Everything up to the packet's end is used up; the rest is offered again.
         RemoveFront(scan.End);

@@ -53,6 +53,10 @@ public:
     bool IncludeStrings = true;
     bool IgnoreCase = true;
     int TimeOut = 2184;  // ticks of 55 ms from the start of collection; 0 = none
+    // A packet that grows beyond this many bytes without its end (0: no bound) is dropped
+    // whole, up to its end, and collection goes on: an end that never comes cannot fill
+    // the memory.
+    size_t MaxLength = 0;
     TSioCustomComPort* ComPort() const { return comPort_; }
     void SetComPort(TSioCustomComPort* port);
 
@@ -110,6 +114,7 @@ private:
     bool waitingForBuffer_ = false;
     bool armAfterLoad_ = false;
     bool armPending_ = false;  // asked for while the manager delivered an event
+    bool overlong_ = false;    // grew beyond MaxLength: its bytes are dropped, its end awaited
 };
 
 class TSioDataPacketManager : public TComponent {
@@ -143,6 +148,7 @@ private:
     void Timer(unsigned handle);
     void Receive(unsigned count);
     void Offer(size_t from);
+    void DropOverlong();
     void Complete(TSioDataPacket* packet, const TSioDataPacket::TScan& scan);
     void TimedOut(TSioDataPacket* packet);
     template <class F>

@@ -38,8 +38,8 @@ bool TDownloadProtocol::Erase(int slot)
     return UpControl(slot, "00", "EMPTY", EraseLine, "Erasing test no. " + n, "Test no. " + n + " erased");
 }
 
-bool TDownloadProtocol::UpControl(int slot, const std::string& modeCode, const std::string& name, std::string pgm,
-                                  const std::string& second, const std::string& third)
+bool TDownloadProtocol::UpControl(int slot, std::string modeCode, std::string name, std::string pgm,
+                                  std::string second, std::string third)
 {
     if (busy_) return false;
     busy_ = true;
@@ -55,15 +55,19 @@ bool TDownloadProtocol::UpControl(int slot, const std::string& modeCode, const s
             ok = SendStrg(pgm + "\r", third);
         }
     } catch (...) {
-        Timer1->SetEnabled(false);
-        busy_ = false;
-        if (EnableSendErase) EnableSendErase(true);
+        Finish();
         throw;
     }
-    Timer1->SetEnabled(false);
-    busy_ = false;
-    if (EnableSendErase) EnableSendErase(true);
+    Finish();
     return ok;
+}
+
+void TDownloadProtocol::Finish()
+{
+    Timer1->SetEnabled(false);
+    busy_ = waiting_ = false;
+    if (FlushDisplay) FlushDisplay();
+    if (EnableSendErase) EnableSendErase(true);
 }
 
 bool TDownloadProtocol::SendStrg(const std::string& command, const std::string& progress)
@@ -76,8 +80,11 @@ bool TDownloadProtocol::SendStrg(const std::string& command, const std::string& 
     if (Send) Send(command);
     if (ShowHint) ShowHint(progress);
     if (ShowStatus) ShowStatus(command);
+    if (FlushDisplay) FlushDisplay();
     // Replies, the timer and the user's input are all handled while this waits.
+    waiting_ = true;
     while (!replied_ && !timedOut_ && !refused_ && !aborted_ && !Application->Terminated()) Application->HandleMessage();
+    waiting_ = false;
     return replied_ && !timedOut_ && !refused_ && !aborted_;
 }
 
@@ -91,9 +98,12 @@ void TDownloadProtocol::Reply(const std::string& data)
         if (ShowHint) ShowHint("Invalid parameters");
         refused_ = true;  // the sequence ends here; Send and Erase come back with its end
     } else if (StartsWith(text, "GDR")) {
-        // A status line restarts a step's time-out; at rest there is nothing to time out.
-        Timer1->SetEnabled(false);
-        if (busy_) Timer1->SetEnabled(true);
+        // A status line restarts the time-out of a step still waiting; at rest, or once the
+        // step has timed out (its message may be on the screen), there is nothing to restart.
+        if (waiting_ && !timedOut_) {
+            Timer1->SetEnabled(false);
+            Timer1->SetEnabled(true);
+        }
         if (ShowHint) ShowHint("Test running");
         // The status digit, fourth from the end; a reply too short for it is ignored.
         if (text.size() >= 4 && std::isdigit(static_cast<unsigned char>(text[text.size() - 4])) && ShowStatus)
@@ -115,6 +125,7 @@ void TDownloadProtocol::Reply(const std::string& data)
 void TDownloadProtocol::TimeOut()
 {
     Timer1->SetEnabled(false);
+    // Set before the message: lines that come while it is shown see the step as ended.
     timedOut_ = true;
     Application->MessageBox(NotResponding, Application->Title, MB_OK | MB_ICONINFORMATION);
     if (FlushPort) FlushPort();

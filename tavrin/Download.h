@@ -18,8 +18,11 @@ public:
     // On the serial port: flush the input, then the output (after a time-out).
     std::function<void()> FlushPort;
     std::function<void()> EnableCollector;
+    // What the instrument's lines say may be shown at a pace a person can read; the
+    // program's own steps call FlushDisplay, so that they show at once.
     std::function<void(const std::string& text)> ShowHint;    // the hint box
     std::function<void(const std::string& text)> ShowStatus;  // status panel 2
+    std::function<void()> FlushDisplay;
     std::function<void(bool enabled)> EnableSendErase;
 
     // The instrument's version, 12 until a "TXT" reply says otherwise.
@@ -40,9 +43,11 @@ public:
     TTimer* Timer1;
 
 private:
-    bool UpControl(int slot, const std::string& modeCode, const std::string& name, std::string pgm,
-                   const std::string& second, const std::string& third);
+    // Takes its own copies: what the user edits meanwhile is not sent halfway through.
+    bool UpControl(int slot, std::string modeCode, std::string name, std::string pgm, std::string second,
+                   std::string third);
     bool SendStrg(const std::string& command, const std::string& progress);
+    void Finish();
     void TimeOut();
 
     bool replied_ = false;
@@ -50,4 +55,5 @@ private:
     bool refused_ = false;
     bool aborted_ = false;
     bool busy_ = false;
+    bool waiting_ = false;  // a step waits for its reply
 };

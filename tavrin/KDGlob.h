@@ -28,6 +28,10 @@ extern const char* const TargetTypeItems[2];
 extern const char* const TargetTypeUnits[3];
 extern const char* const ReturnSpeedItems[2];
 
+// The longest reply line kept, CR LF included: far above any the instrument sends (a
+// "TXT" identification is under 40), so a longer one is noise and is dropped.
+const int MaxReplyLength = 4096;
+
 const int SlotCount = 10;
 const int NameLength = 8;
 

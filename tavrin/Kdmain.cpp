@@ -64,6 +64,46 @@ TAction* MakeAction(TActionList* list, const char* caption, const char* hint)
 
 }  // namespace
 
+TPacedText::TPacedText(TComponent* owner, std::function<void(const std::string&)> show, unsigned gapMs)
+    : show_(std::move(show)), timer_(new TTimer(owner)), gapMs_(gapMs)
+{
+    timer_->SetEnabled(false);
+    timer_->OnTimer = [this](TObject*) { Flush(); };
+}
+
+void TPacedText::Set(const std::string& text)
+{
+    wanted_ = text;
+    if (timer_->Enabled() || (written_ && wanted_ == shown_)) return;
+    const DWORD since = GetTickCount() - lastMs_;
+    if (!written_ || since >= gapMs_) {
+        Write();
+        return;
+    }
+    timer_->SetInterval(gapMs_ - since);
+    timer_->SetEnabled(true);
+}
+
+void TPacedText::Flush()
+{
+    timer_->SetEnabled(false);
+    if (!written_ || wanted_ != shown_) Write();
+}
+
+void TPacedText::Show(const std::string& text)
+{
+    wanted_ = text;
+    Flush();
+}
+
+void TPacedText::Write()
+{
+    shown_ = wanted_;
+    written_ = true;
+    lastMs_ = GetTickCount();
+    show_(shown_);
+}
+
 TMOXLoadForm::TMOXLoadForm(TComponent* owner) : TForm(owner)
 {
     SetName("MOXLoadForm");
@@ -189,6 +229,7 @@ void TMOXLoadForm::BuildControls()
 
     USBPort = new TUSBComPort(this);
     USBPort->SetEndChar('\n');
+    USBPort->MaxLength = MaxReplyLength;
     InstrumentPort = new TRUVComm(this);
     InstrumentPort->SetName("InstrumentPort");
     InstrumentPort->SetBaud(115200);
@@ -207,8 +248,14 @@ void TMOXLoadForm::BuildControls()
     InstrumentPortPacket->SetEndString("\n");
     InstrumentPortPacket->PacketSize = 0;
     InstrumentPortPacket->TimeOut = 0;
+    InstrumentPortPacket->MaxLength = MaxReplyLength;
 
     Protocol = new TDownloadProtocol(this);
+    // A tenth of a second: faster than that nobody reads it, and each write of the hint box
+    // costs milliseconds.
+    hint_ = std::make_unique<TPacedText>(this, [this](const std::string& text) { memHints->SetText(text); }, 100);
+    status_ = std::make_unique<TPacedText>(this, [this](const std::string& text) { StatusBar1->Panels(2).SetText(text); },
+                                           100);
 }
 
 void TMOXLoadForm::BindEvents()
@@ -279,7 +326,7 @@ void TMOXLoadForm::BindEvents()
     for (const auto& [button, hint] : {std::pair<TButton*, const char*>{DkItem4, SendHint}, {DkItem8, EraseHint}}) {
         button->OnMouseMove = [this, button = button, hint = hint](TObject*, TShiftState, int, int) {
             if (button->CanFocus() && !button->Focused()) button->SetFocus();
-            if (memHints->Text() != hint) SetHintText(hint);
+            SetHintText(hint);
         };
     }
     for (TWinControl* c : std::initializer_list<TWinControl*>{OpenBtn, SaveBtn, ExitBtn, ModeGrp})
@@ -294,16 +341,28 @@ void TMOXLoadForm::BindEvents()
         if (portMode_ == PortModeUSB) USBPort->SendData(command);
         else InstrumentPort->SendString(command);
     };
+    // After a time-out nothing of the step's reply may reach the next one: the port's
+    // buffers go, and so does the part of a line already collected.
     Protocol->FlushPort = [this] {
-        if (portMode_ == PortModeSerial && InstrumentPort->Open()) InstrumentPort->FlushBuffers();
+        if (portMode_ == PortModeUSB) {
+            USBPort->ClearPending();
+        } else if (InstrumentPort->Open()) {
+            InstrumentPort->FlushBuffers();
+            if (InstrumentPortPacket->Enabled()) {
+                InstrumentPortPacket->SetEnabled(false);
+                InstrumentPortPacket->SetEnabled(true);
+            }
+        }
     };
     Protocol->EnableCollector = [this] {
         if (portMode_ == PortModeSerial && InstrumentPort->Open()) InstrumentPortPacket->SetEnabled(true);
     };
-    Protocol->ShowHint = [this](const std::string& text) { SetHintText(text); };
+    Protocol->ShowHint = [this](const std::string& text) { hint_->Set(text); };
     // A command shows without its CR, which a panel would draw as a box.
-    Protocol->ShowStatus = [this](const std::string& text) {
-        StatusBar1->Panels(2).SetText(text.substr(0, text.find('\r')));
+    Protocol->ShowStatus = [this](const std::string& text) { status_->Set(text.substr(0, text.find('\r'))); };
+    Protocol->FlushDisplay = [this] {
+        hint_->Flush();
+        status_->Flush();
     };
     Protocol->EnableSendErase = [this](bool enabled) { SetSendErase(enabled); };
 }
@@ -582,7 +641,7 @@ void TMOXLoadForm::UpdateSGH()
 
 void TMOXLoadForm::SetHintText(const std::string& text)
 {
-    memHints->SetText(text);
+    hint_->Show(text);
 }
 
 void TMOXLoadForm::ShowHint(TObject* sender)

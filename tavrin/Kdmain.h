@@ -14,9 +14,36 @@
 #include "SioPacket.h"
 #include "StdCtrls.h"
 #include "TestModel.h"
+#include "Timer.h"
 #include "USBComPort.h"
 
+#include <functional>
+#include <memory>
 #include <string>
+
+// A text shown in a control at a pace a person can read: the same text is not written
+// again, and a change that comes within the gap of the last one waits for a short timer.
+// A flood of the instrument's status lines then costs a string compare per line.
+class TPacedText {
+public:
+    TPacedText(TComponent* owner, std::function<void(const std::string&)> show, unsigned gapMs);
+
+    void Set(const std::string& text);
+    // Shows what waits at once.
+    void Flush();
+    // Shows `text` at once, in place of anything waiting.
+    void Show(const std::string& text);
+
+private:
+    void Write();
+
+    std::function<void(const std::string&)> show_;
+    TTimer* timer_;
+    unsigned gapMs_;
+    std::string shown_, wanted_;
+    bool written_ = false;
+    DWORD lastMs_ = 0;
+};
 
 // Port mode: which component talks to the instrument.
 const int PortModeUSB = 1;
@@ -147,6 +174,8 @@ private:
     // After a sequence that the close or a port change ended.
     void FinishSequence();
 
+    std::unique_ptr<TPacedText> hint_;    // memHints
+    std::unique_ptr<TPacedText> status_;  // status panel 2
     TTestModel test_;
     std::string dataFolder_, settingsFolder_, settingsFile_, lastFolder_;
     int portMode_ = PortModeSerial;

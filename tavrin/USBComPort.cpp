@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -119,13 +120,22 @@ TPacketThread::~TPacketThread()
 void TPacketThread::Execute()
 {
     const HANDLE events[2] = {event_, control_};
+    bool more = false;
     while (!Terminated()) {
         if (!Running) {
             WaitForSingleObject(control_, INFINITE);
             continue;
         }
+        DWORD r = WAIT_OBJECT_0;
         const int wait = WaitTime;
-        const DWORD r = WaitForMultipleObjects(2, events, FALSE, wait > 0 ? wait : 1000);
+        if (more) {
+            // The last step stopped early: the GUI thread gets a moment for the user's input
+            // (which a run of synchronised calls would starve) before the next one.
+            WaitForSingleObject(control_, 1);
+        } else {
+            r = WaitForMultipleObjects(2, events, FALSE, wait > 0 ? wait : 1000);
+        }
+        more = false;
         if (Terminated() || !Running) continue;
         // Reported on the GUI thread; the reader goes on.
         if (r == WAIT_OBJECT_0) {
@@ -136,6 +146,7 @@ void TPacketThread::Execute()
                     Application->HandleException(&owner_);
                 }
             });
+            more = owner_.MoreToRead();
         } else if (r == WAIT_TIMEOUT && wait != 0) {
             Synchronize([this] {
                 try {
@@ -238,7 +249,7 @@ void TUSBComPort::SetOpen(bool open)
         RaiseUSBPortError("Error Opening USBPort", status);
     }
     handle_ = handle;
-    pending_.clear();
+    ClearPending();
     SetEnabled(true);
     open_ = true;
 }
@@ -265,25 +276,62 @@ void TUSBComPort::SetEnabled(bool enabled)
 
 void TUSBComPort::ReadPending()
 {
+    more_ = false;
     if (!open_) return;
+    ReadDriver();
+    Cut();
+}
+
+void TUSBComPort::ReadDriver()
+{
     DWORD rx = 0, tx = 0, events = 0;
     const FT_STATUS status = FT_GetStatus(handle_, &rx, &tx, &events);
     if (status != FT_OK) RaiseUSBPortError("Error receiving data", status);
-    // Never more than the buffer holds: the reported count is taken in pieces of InSize.
+    // Never more than the buffer holds: the reported count is taken in pieces of InSize,
+    // and no more than ReadAhead pieces are held at once; the driver keeps the rest.
     std::vector<char> buffer(inSize_);
-    while (rx > 0) {
+    const size_t ahead = static_cast<size_t>(inSize_) * ReadAhead;
+    while (rx > 0 && pending_.size() - taken_ < ahead) {
         DWORD read = 0;
         const DWORD piece = std::min<DWORD>(rx, static_cast<DWORD>(inSize_));
         if (FT_Read(handle_, buffer.data(), piece, &read) != FT_OK || read == 0) break;
         pending_.append(buffer.data(), read);
         rx -= std::min(rx, read);
     }
+    if (rx > 0) more_ = true;
+}
+
+void TUSBComPort::Cut()
+{
+    // Lines are cut where they lie; the text left over moves down once, at the end.
+    int lines = 0;
     size_t end;
-    while ((end = pending_.find(endChar_)) != std::string::npos) {
-        const std::string line = pending_.substr(0, end + 1);
-        pending_.erase(0, end + 1);
-        if (OnPacket && !Destroying()) OnPacket(this, line);
+    while (lines < BatchLines && (end = pending_.find(endChar_, taken_)) != std::string::npos) {
+        const size_t from = std::exchange(taken_, end + 1);
+        if (std::exchange(dropping_, false)) continue;  // the end of a line too long to keep
+        ++lines;
+        if (OnPacket && !Destroying()) OnPacket(this, pending_.substr(from, end + 1 - from));
+        if (!open_) break;  // the handler closed the port: what is left goes with it
     }
+    if (!open_) {
+        ClearPending();
+        return;
+    }
+    if (pending_.find(endChar_, taken_) != std::string::npos) {
+        more_ = true;
+    } else if (dropping_ || (MaxLength > 0 && pending_.size() - taken_ > MaxLength)) {
+        taken_ = pending_.size();
+        dropping_ = true;
+    }
+    pending_.erase(0, taken_);
+    taken_ = 0;
+}
+
+void TUSBComPort::ClearPending()
+{
+    pending_.clear();
+    taken_ = 0;
+    dropping_ = false;
 }
 
 void TUSBComPort::DoTimeOut()

@@ -88,7 +88,9 @@ public:
     TPacketEvent OnPacket;
     TNotifyEvent OnTimeOut;
 
-    // Read step, run on the GUI thread when characters arrived.
+    // Read step, run on the GUI thread when characters arrived. It hands over at most a
+    // batch of lines and reads no further ahead than a batch, so that the GUI thread stays
+    // free for the user between steps; MoreToRead says whether it stopped early.
     virtual void ReadPending();
     // Time-out step, run on the GUI thread after an empty wait.
     virtual void DoTimeOut();
@@ -96,8 +98,20 @@ public:
 
     const std::string& SerialNumber() const { return serial_; }
 
+    // A line longer than this (0: no bound) is dropped whole, up to its end, and the port
+    // goes on: a stream that never ends a line cannot fill the memory.
+    size_t MaxLength = 0;
+    // Lines handed over, and pieces of InSize read ahead, per read step.
+    static const int BatchLines = 64;
+    static const int ReadAhead = 16;
+    bool MoreToRead() const { return more_; }
+    // Forgets the received text not yet ended by EndChar.
+    void ClearPending();
+
 private:
     void CloseDevice();
+    void ReadDriver();
+    void Cut();
 
     int comNumber_ = 0;
     int baud_ = 115200;
@@ -114,6 +128,9 @@ private:
     void* handle_ = nullptr;
     std::string serial_;
     std::string pending_;
+    size_t taken_ = 0;        // pending_ before this is handed over already
+    bool dropping_ = false;   // inside a line too long to keep
+    std::atomic<bool> more_{false};
     TPacketThread* thread_ = nullptr;
 };
 

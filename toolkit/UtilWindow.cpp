@@ -19,18 +19,27 @@ void RegisterUtilClass()
     if (!registered) throw EOutOfResources("Cannot register the toolkit's window class");
 }
 
-thread_local unsigned crossThreadCalls = 0;
+// A slot of the system's thread-local storage: the C++ kind would make the C runtime take
+// handles for the GUI thread the first time it is used.
+DWORD CallCountSlot()
+{
+    static const DWORD slot = TlsAlloc();
+    return slot;
+}
 
 }  // namespace
 
 unsigned CrossThreadCalls()
 {
-    return crossThreadCalls;
+    return static_cast<unsigned>(reinterpret_cast<UINT_PTR>(TlsGetValue(CallCountSlot())));
 }
 
 void NoteCrossThreadCall()
 {
-    if (InSendMessage()) ++crossThreadCalls;
+    if (!InSendMessage()) return;
+    const DWORD error = GetLastError();  // a window procedure must not change it
+    TlsSetValue(CallCountSlot(), reinterpret_cast<void*>(static_cast<UINT_PTR>(CrossThreadCalls() + 1)));
+    SetLastError(error);
 }
 
 TUtilWindow::TUtilWindow(THandler handler) : handler_(std::move(handler))

@@ -3,7 +3,8 @@
 //
 //   device SERIAL HOST:PORT [batch N]   a converter; its line is a TCP connection (the
 //                                       simulated instrument listens there); with batch N
-//                                       the receive event waits until N bytes are in
+//                                       the receive event waits until N bytes are in; the
+//                                       receive buffer holds 64 KiB, the line waits beyond
 //   fail CALL STATUS                    CALL (e.g. FT_OpenEx) returns STATUS while listed
 //
 // FTD2XX_STANDIN names the file (read again at every call); FTD2XX_STANDIN_LOG names a file
@@ -16,6 +17,7 @@
 #include "ftd2xx.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -40,11 +42,15 @@ struct TConfig {
     std::map<std::string, FT_STATUS> failures;
 };
 
+const size_t ReceiveBufferSize = 65536;
+
 struct TDevice {
     TDeviceEntry entry;
     SOCKET socket = INVALID_SOCKET;
     HANDLE event = nullptr;
     std::mutex lock;
+    std::condition_variable room;  // the receive buffer has room again, or the device closes
+    bool closing = false;
     std::string received;
     std::thread reader;
 };
@@ -145,8 +151,15 @@ SOCKET Connect(const std::string& endpoint)
 
 void ReadLine(TDevice* d)
 {
-    char buffer[65536];
+    char buffer[16384];
     for (;;) {
+        {
+            // A driver's receive buffer is finite: while it is full the line waits (the
+            // instrument's socket fills and its sends wait), as a converter's would.
+            std::unique_lock<std::mutex> guard(d->lock);
+            d->room.wait(guard, [d] { return d->received.size() < ReceiveBufferSize || d->closing; });
+            if (d->closing) return;
+        }
         const int n = recv(d->socket, buffer, sizeof buffer, 0);
         if (n <= 0) return;
         std::lock_guard<std::mutex> guard(d->lock);
@@ -306,6 +319,7 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwBytesToRea
             std::memcpy(lpBuffer, d->received.data(), n);
             d->received.erase(0, n);
             *lpBytesReturned = n;
+            d->room.notify_one();
         }
         Log("FT_Read %lu %lu -> %lu", dwBytesToRead, n, status);
         return status;
@@ -348,6 +362,11 @@ FT_STATUS WINAPI FT_Close(FT_HANDLE ftHandle)
                 std::lock_guard<std::mutex> guard(devicesLock);
                 devices.erase(d);
             }
+            {
+                std::lock_guard<std::mutex> guard(d->lock);
+                d->closing = true;
+            }
+            d->room.notify_one();
             shutdown(d->socket, SD_BOTH);
             closesocket(d->socket);
             if (d->reader.joinable()) d->reader.join();

@@ -1,99 +1,13 @@
 // tavrin's main window end to end: the simulated instrument on a pty COM port (COM5, the
 // lowest present, so the first after "NONE") and behind the stand-in USB driver, the
 // settings file in the user's application-data folder, test files on disk.
-#include "GuiSupport.h"
-#include "IniFiles.h"
-#include "InstrumentSupport.h"
-#include "Kdmain.h"
-#include "KDGlob.h"
+#include "MainWindowSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 namespace {
-
-const char* const DefaultPGM = "PGM10000011000A0000000010";
-
-std::string SettingsFolder()
-{
-    return TSpecialFolders::Folder(26) + "\\RUV\\Tavrin\\V1\\";
-}
-
-class MainWindow : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        KDGlobStartup();
-        settings = SettingsFolder() + "tavrin.INI";
-        DeleteFileA(settings.c_str());
-        com = std::stoi(EnvText("TAVRIN_TEST_COM"));
-        com2 = std::stoi(EnvText("TAVRIN_TEST_COM2"));
-    }
-    void TearDown() override
-    {
-        delete form;
-        DeleteFileA(settings.c_str());
-    }
-
-    void WriteSettings(int portIndex, int loadCell)
-    {
-        ForceDirectories(SettingsFolder());
-        TIniFile ini(settings);
-        ini.WriteInteger("COMMS", "ComPort", portIndex);
-        ini.WriteInteger("KOVA", "LoadCell", loadCell);
-    }
-
-    void Start()
-    {
-        form = CreateForm<TMOXLoadForm>();
-        form->Show();
-        PumpPending();
-    }
-
-    int IndexOfPort(int n)
-    {
-        for (int i = 0; i < form->ComPortCb->Items().Count(); ++i)
-            if (form->ComPortCb->Items()[i] == std::to_string(n)) return i;
-        return -1;
-    }
-
-    // Chooses a port as the user does: the box's index, then its change event.
-    void ChoosePort(int n)
-    {
-        const int index = IndexOfPort(n);
-        ASSERT_GE(index, 0) << "COM" << n << " is not listed";
-        form->ComPortCb->SetItemIndex(index);
-        form->ComPortCb->OnChange(form->ComPortCb);
-    }
-
-    // Types into an edit as the user would and leaves it with the Tab key's focus move.
-    void Enter(TWinControl* edit, const std::string& text)
-    {
-        edit->SetFocus();
-        PumpPending();
-        edit->SetText(text);
-        form->Edit1->SetFocus();
-        PumpPending();
-    }
-
-    void SetName(const std::string& name)
-    {
-        form->Edit1->SetText(name);
-    }
-
-    std::vector<std::string> Texts() const
-    {
-        std::vector<std::string> texts;
-        for (const auto& r : sink.Requests) texts.push_back(r.Text);
-        return texts;
-    }
-
-    std::string settings;
-    int com = 0, com2 = 0;
-    TRecordingSink sink;
-    TMOXLoadForm* form = nullptr;
-};
 
 TEST_F(MainWindow, StartsWithTheDefaultTestAndNoPortWithoutSettings)
 {
@@ -216,22 +130,7 @@ TEST_F(MainWindow, ChoosingNoneClosesThePortAndDisablesSendAndErase)
 }
 
 // The wire, exactly, for a download and an erase on each kind of link.
-class Link : public MainWindow, public testing::WithParamInterface<int> {
-protected:
-    void SetUp() override
-    {
-        MainWindow::SetUp();
-        // The converters are read once at start-up: this one is attached before.
-        registry.Add("VRMAIN", ("COM" + std::to_string(com2)).c_str());
-        driver.Configure(TStandInDriver::Device("VRMAIN"));
-        Start();
-        ChoosePort(GetParam() == PortModeUSB ? com2 : com);
-        ASSERT_EQ(form->PortMode(), GetParam());
-        ASSERT_TRUE(form->Download->Enabled());
-    }
-    TFtdiRegistry registry;
-    TStandInDriver driver;
-};
+using Link = LinkWindow;
 
 TEST_P(Link, ADownloadSendsTheThreeCommandsExactly)
 {
@@ -277,8 +176,7 @@ TEST_P(Link, VersionElevenGetsTheShortLineAndOkEndsAWaitButABlankOkDoesNot)
     EXPECT_EQ(Transcript().substr(22), "TXTHOST0\rTXTNAME00V11\r" + line + "\r");
 }
 
-INSTANTIATE_TEST_SUITE_P(Ports, Link, testing::Values(PortModeSerial, PortModeUSB),
-                         [](const auto& info) { return info.param == PortModeUSB ? "USB" : "Serial"; });
+INSTANTIATE_TEST_SUITE_P(Ports, Link, testing::Values(PortModeSerial, PortModeUSB), LinkName);
 
 TEST_F(MainWindow, SilenceTimesOutWithTheMessageAndSkipsTheRest)
 {

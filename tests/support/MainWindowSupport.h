@@ -1,0 +1,121 @@
+// tavrin's main window under test: the simulated instrument (tools/vr7sim.py) on a pty COM
+// port and behind the stand-in USB driver, the settings file in the user's application-data
+// folder, the window made and shown as the program does it.
+#pragma once
+
+#include "GuiSupport.h"
+#include "IniFiles.h"
+#include "InstrumentSupport.h"
+#include "Kdmain.h"
+#include "KDGlob.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+inline const char* const DefaultPGM = "PGM10000011000A0000000010";
+
+inline std::string SettingsFolder()
+{
+    return TSpecialFolders::Folder(26) + "\\RUV\\Tavrin\\V1\\";
+}
+
+class MainWindow : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        KDGlobStartup();
+        settings = SettingsFolder() + "tavrin.INI";
+        DeleteFileA(settings.c_str());
+        com = std::stoi(EnvText("TAVRIN_TEST_COM"));
+        com2 = std::stoi(EnvText("TAVRIN_TEST_COM2"));
+    }
+    void TearDown() override
+    {
+        delete form;
+        DeleteFileA(settings.c_str());
+    }
+
+    void WriteSettings(int portIndex, int loadCell)
+    {
+        ForceDirectories(SettingsFolder());
+        TIniFile ini(settings);
+        ini.WriteInteger("COMMS", "ComPort", portIndex);
+        ini.WriteInteger("KOVA", "LoadCell", loadCell);
+    }
+
+    void Start()
+    {
+        form = CreateForm<TMOXLoadForm>();
+        form->Show();
+        PumpPending();
+    }
+
+    int IndexOfPort(int n)
+    {
+        for (int i = 0; i < form->ComPortCb->Items().Count(); ++i)
+            if (form->ComPortCb->Items()[i] == std::to_string(n)) return i;
+        return -1;
+    }
+
+    // Chooses a port as the user does: the box's index, then its change event.
+    void ChoosePort(int n)
+    {
+        const int index = IndexOfPort(n);
+        ASSERT_GE(index, 0) << "COM" << n << " is not listed";
+        form->ComPortCb->SetItemIndex(index);
+        form->ComPortCb->OnChange(form->ComPortCb);
+    }
+
+    // Types into an edit as the user would and leaves it with the Tab key's focus move.
+    void Enter(TWinControl* edit, const std::string& text)
+    {
+        edit->SetFocus();
+        PumpPending();
+        edit->SetText(text);
+        form->Edit1->SetFocus();
+        PumpPending();
+    }
+
+    void SetName(const std::string& name)
+    {
+        form->Edit1->SetText(name);
+    }
+
+    std::vector<std::string> Texts() const
+    {
+        std::vector<std::string> texts;
+        for (const auto& r : sink.Requests) texts.push_back(r.Text);
+        return texts;
+    }
+
+    std::string settings;
+    int com = 0, com2 = 0;
+    TRecordingSink sink;
+    TMOXLoadForm* form = nullptr;
+};
+
+// The window with its port open on one kind of link: the serial one on the instrument's
+// pty, or the USB one through a converter the stand-in driver wires to the instrument.
+class LinkWindow : public MainWindow, public testing::WithParamInterface<int> {
+protected:
+    void SetUp() override
+    {
+        MainWindow::SetUp();
+        // The converters are read once at start-up: this one is attached before.
+        registry.Add("VRMAIN", ("COM" + std::to_string(com2)).c_str());
+        driver.Configure(TStandInDriver::Device("VRMAIN"));
+        Start();
+        ChoosePort(GetParam() == PortModeUSB ? com2 : com);
+        ASSERT_EQ(form->PortMode(), GetParam());
+        ASSERT_TRUE(form->Download->Enabled());
+    }
+    TFtdiRegistry registry;
+    TStandInDriver driver;
+};
+
+inline std::string LinkName(const testing::TestParamInfo<int>& info)
+{
+    return info.param == PortModeUSB ? "USB" : "Serial";
+}
