@@ -272,6 +272,7 @@ TSioDataPacket::TScan TSioDataPacket::Scan(const uint8_t* buffer, size_t from, s
             continue;
         }
         if (start_ < 0) start_ = static_cast<long>(p);
+        if (MaxLength > 0 && p - static_cast<size_t>(start_) >= MaxLength) overlong_ = true;
         if ((endCond_ & ecPacketSize) && static_cast<long>(p) - start_ + 1 >= sizeTarget_) return {true, p + 1, false};
         if (!(endCond_ & ecString)) continue;
         if (Matches(endPattern_, endIndex_, c)) ++endIndex_;
@@ -495,9 +496,8 @@ void TSioDataPacketManager::Offer(size_t from)
 void TSioDataPacketManager::DropOverlong()
 {
     TSioDataPacket* p = owner_;
-    if (!p || p->state_ != TSioDataPacket::stCollecting || p->MaxLength == 0 || p->start_ < 0) return;
+    if (!p || !p->overlong_ || p->state_ != TSioDataPacket::stCollecting || p->start_ < 0) return;
     const size_t start = static_cast<size_t>(p->start_);
-    if (used_ - start <= p->MaxLength) return;
     // The bytes of a partial end match stay: the end may complete with the next ones.
     const size_t keep = std::min(p->endIndex_, used_ - start);
     std::memmove(buffer_.data() + start, buffer_.data() + used_ - keep, keep);

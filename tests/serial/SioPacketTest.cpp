@@ -170,6 +170,7 @@ struct TCutCase {
     bool include = true;
     bool ignoreCase = true;
     bool autoEnable = true;
+    size_t maxLength = 0;
 };
 
 TEST(Packet, CutsTheStreamByItsConditions)
@@ -217,6 +218,15 @@ TEST(Packet, CutsTheStreamByItsConditions)
         {.name = "size or end string, whichever comes first", .reads = {"ab\nabcdef\n"},
          .packets = {"ab\n", "abcd", "ef\n"}, .end = ecString | ecPacketSize, .size = 4},
         {.name = "without AutoEnable only the first", .reads = {"A\nB\n"}, .packets = {"A\n"}, .autoEnable = false},
+        {.name = "a line beyond MaxLength is dropped whole", .reads = {"0123456789AB\nOK\n"}, .packets = {"OK\n"},
+         .maxLength = 8},
+        {.name = "a line beyond MaxLength across reads", .reads = {"01234", "56789", "AB", "\nOK\n"},
+         .packets = {"OK\n"}, .maxLength = 8},
+        {.name = "a line of MaxLength is kept", .reads = {"ABC\n", "ABCD\n"}, .packets = {"ABC\n"}, .maxLength = 4},
+        {.name = "a partial end survives the drop", .reads = {"abcdef\r", "\nOK\r\n"}, .packets = {"OK\r\n"},
+         .endString = "\r\n", .maxLength = 4},
+        {.name = "a start string and MaxLength", .reads = {"<abcdefgh>x<ok>"}, .packets = {"<ok>"}, .start = scString,
+         .startString = "<", .endString = ">", .maxLength = 5},
     };
     for (const auto& c : cases) {
         TRig rig;
@@ -229,6 +239,7 @@ TEST(Packet, CutsTheStreamByItsConditions)
         p.IncludeStrings = c.include;
         p.IgnoreCase = c.ignoreCase;
         p.AutoEnable = c.autoEnable;
+        p.MaxLength = c.maxLength;
         p.TimeOut = 0;
         p.SetEnabled(true);
         for (const auto& read : c.reads) rig.Feed(read);
@@ -622,6 +633,23 @@ TEST(PacketManager, TheSharedBufferGrowsInMegabyteSteps)
     EXPECT_EQ(rig.raw[0].size(), 1400002u);
     EXPECT_EQ(rig.raw[0].substr(rig.raw[0].size() - 3), "xx>");
     EXPECT_EQ(rig.Manager()->Buffered(), 0u) << "nothing is collecting";
+}
+
+// An end that never comes: with MaxLength the buffer holds no more than the bound and one
+// read, however much arrives.
+TEST(PacketManager, MaxLengthBoundsTheBufferOfAnEndThatNeverComes)
+{
+    TRig rig;
+    TSioDataPacket& p = *rig.packet;
+    Between(p, "", "\n");
+    p.MaxLength = 1000;
+    p.SetEnabled(true);
+    const std::string part(700000, 'x');
+    for (int i = 0; i < 8; ++i) rig.Feed(part);
+    EXPECT_EQ(rig.Manager()->Capacity(), 1u << 20);
+    EXPECT_LE(rig.Manager()->Buffered(), 1000u);
+    rig.Feed("x\nOK\n");
+    EXPECT_EQ(rig.packets, std::vector<std::string>{"OK\n"});
 }
 
 TEST(PacketManager, HearsOnlyItsOwnPortWhenAnotherHasItsEntriesByAssign)

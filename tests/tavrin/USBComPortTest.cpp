@@ -4,9 +4,11 @@
 #include "InstrumentSupport.h"
 #include "Timer.h"
 #include "USBComPort.h"
+#include "UtilWindow.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -90,6 +92,52 @@ TEST_F(USBPort, MoreThanTheBufferHoldsIsReadInPiecesAndArrivesWhole)
     EXPECT_NE(log.find("FT_Read 4096 4096 -> 0"), std::string::npos) << log;
     EXPECT_NE(log.find("FT_Read 904 904 -> 0"), std::string::npos) << log;
     EXPECT_EQ(log.find("FT_Read 5000"), std::string::npos) << "never more than the buffer";
+}
+
+// A thousand lines at once arrive whole and in order, a batch per read step, and a message
+// posted after the first one is handled long before the last: the user is not locked out.
+TEST_F(USBPort, ABurstIsHandedOverInBatchesAndLeavesTheGuiThreadFree)
+{
+    WriteScript({"lines 1000 12"});
+    size_t seenAt = 0;
+    TUtilWindow window([&](UINT message, WPARAM, LPARAM, LRESULT&) {
+        if (message != WM_APP + 7) return false;
+        seenAt = packets.size();
+        return true;
+    });
+    const auto record = port->OnPacket;
+    port->OnPacket = [&](TObject* sender, const std::string& line) {
+        if (packets.empty()) PostMessageA(window.Handle(), WM_APP + 7, 0, 0);
+        record(sender, line);
+    };
+    OpenPort();
+    ASSERT_TRUE(SendAndWait("TXTHOST1\r", 1000));
+    for (size_t i = 0; i < packets.size(); ++i) {
+        char expected[16];
+        snprintf(expected, sizeof expected, "L%07u---\n", static_cast<unsigned>(i));
+        ASSERT_EQ(packets[i], expected) << i;
+    }
+    EXPECT_GT(seenAt, 0u);
+    EXPECT_LE(seenAt, static_cast<size_t>(2 * TUSBComPort::BatchLines)) << "the posted message waited for the burst";
+}
+
+// A line that never ends is dropped once it passes MaxLength, up to its end; the next
+// line comes through, and so does a line after a partial one that was cleared.
+TEST_F(USBPort, AnOverlongLineIsDroppedAndAClearedPartialLineIsGone)
+{
+    port->MaxLength = 100;
+    OpenPort();
+    WriteScript({"now bytes 100000 X", "now reply \\nOK\\r\\n"});
+    ASSERT_TRUE(PumpUntil([&] { return !packets.empty(); }));
+    EXPECT_EQ(packets, std::vector<std::string>{"OK\r\n"});
+
+    WriteScript({"reply XYZ", "reply READY\\r\\n"});
+    port->SendData("A\r");
+    // The three bytes are read, and wait for their end.
+    ASSERT_TRUE(PumpUntil([&] { return driver.Log().find("FT_Read 3 3 -> 0") != std::string::npos; }));
+    port->ClearPending();
+    ASSERT_TRUE(SendAndWait("B\r", 2));
+    EXPECT_EQ(packets[1], "READY\r\n");
 }
 
 TEST_F(USBPort, AFailingStepOfTheOpenRaisesItsTextAndLeavesNothingOpen)
