@@ -65,10 +65,10 @@ std::string Env(const char* name)
     return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
 }
 
-TConfig ReadConfig()
+TConfig ParseConfig(const std::string& path)
 {
     TConfig config;
-    std::ifstream file(Env("FTD2XX_STANDIN"));
+    std::ifstream file(path);
     std::string line;
     while (std::getline(file, line)) {
         std::istringstream words(line);
@@ -91,6 +91,32 @@ TConfig ReadConfig()
     return config;
 }
 
+// The configuration as the file says now: parsed again only when its name, time or size
+// changed, which a look at its attributes tells without opening it.
+TConfig ReadConfig()
+{
+    static std::mutex lock;
+    static std::string lastPath;
+    static WIN32_FILE_ATTRIBUTE_DATA lastData = {};
+    static bool lastFound = false;
+    static TConfig last;
+    const std::string path = Env("FTD2XX_STANDIN");
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    const bool found = GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0;
+    std::lock_guard<std::mutex> guard(lock);
+    const bool same = path == lastPath && found == lastFound &&
+                      (!found || (CompareFileTime(&data.ftLastWriteTime, &lastData.ftLastWriteTime) == 0 &&
+                                  data.nFileSizeLow == lastData.nFileSizeLow &&
+                                  data.nFileSizeHigh == lastData.nFileSizeHigh));
+    if (!same) {
+        last = found ? ParseConfig(path) : TConfig{};
+        lastPath = path;
+        lastData = data;
+        lastFound = found;
+    }
+    return last;
+}
+
 void Log(const char* format, ...)
 {
     const std::string path = Env("FTD2XX_STANDIN_LOG");
@@ -98,14 +124,23 @@ void Log(const char* format, ...)
     char line[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    const int n = std::vsnprintf(line, sizeof line - 2, format, args);
     va_end(args);
+    std::string text(line, n < 0 ? 0 : std::min<size_t>(n, sizeof line - 3));
+    text += "\r\n";
+    // One handle per log file, kept open: readers share it, and each line is written whole.
     static std::mutex logLock;
+    static std::string openPath;
+    static HANDLE file = INVALID_HANDLE_VALUE;
     std::lock_guard<std::mutex> guard(logLock);
-    if (FILE* f = std::fopen(path.c_str(), "ab")) {
-        std::fprintf(f, "%s\r\n", line);
-        std::fclose(f);
+    if (path != openPath) {
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        openPath = path;
     }
+    DWORD written = 0;
+    if (file != INVALID_HANDLE_VALUE) WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 // The status an injected failure gives this call, or FT_OK.
