@@ -25,6 +25,8 @@ namespace {
 const int WarmUp = 5;
 const int Count = 50;
 const int StartUps = 5;
+const int BurstLines = 5000;
+const int BurstRuns = 10;
 const char* const Serial = "VRBENCH";
 const char* const Name = "BENCH";
 
@@ -129,6 +131,12 @@ bool SendThroughForm(TMOXLoadForm& form, const std::vector<std::string>& message
     return form.memHints->Text() == "Done" && messages.size() == before && form.Download->Enabled();
 }
 
+// The reply is in once a line "READY" ends what came; status lines may come before it.
+bool Answered(const std::string& reply)
+{
+    return reply == "READY\r\n" || (reply.size() > 7 && reply.compare(reply.size() - 8, 8, "\nREADY\r\n") == 0);
+}
+
 // The serial floor: blocking reads that return with the first bytes there.
 class TSerialFloor {
 public:
@@ -164,8 +172,8 @@ public:
         if (!WriteFile(h_, command.data(), static_cast<DWORD>(command.size()), &n, nullptr) || n != command.size())
             return false;
         std::string reply;
-        char buffer[256];
-        while (reply.find('\n') == std::string::npos) {
+        char buffer[4096];
+        while (!Answered(reply)) {
             // One byte waited for, or all that is queued: the read returns at once.
             COMSTAT status = {};
             DWORD errors = 0;
@@ -174,7 +182,7 @@ public:
             if (!ReadFile(h_, buffer, want, &n, nullptr) || n == 0) return false;
             reply.append(buffer, n);
         }
-        return reply == "READY\r\n";
+        return Answered(reply);
     }
 
 private:
@@ -205,19 +213,19 @@ public:
             n != command.size())
             return false;
         std::string reply;
-        char buffer[256];
+        char buffer[4096];
         for (;;) {
             DWORD rx = 0, tx = 0, events = 0;
             if (FT_GetStatus(h_, &rx, &tx, &events) != FT_OK) return false;
             if (rx > 0) {
                 if (FT_Read(h_, buffer, std::min<DWORD>(rx, sizeof buffer), &n) != FT_OK) return false;
                 reply.append(buffer, n);
-                if (reply.find('\n') != std::string::npos) break;
+                if (Answered(reply)) break;
                 continue;
             }
             if (WaitForSingleObject(event_, 3000) != WAIT_OBJECT_0) return false;
         }
-        return reply == "READY\r\n";
+        return true;
     }
 
 private:
@@ -345,29 +353,71 @@ int main()
         };
     };
 
-    ChooseIndex(*form, serialIndex);
-    if (form->PortMode() != PortModeSerial || !form->Download->Enabled()) ++failures;
-    formSerial = Measure([&] { return SendThroughForm(*form, messages); });
-    hintSerial = hint;
-    statusSerial = status;
-    hint = status = TUiClock();
-    ChooseIndex(*form, 0);
-    {
-        TSerialFloor floor(com);
-        if (!floor.Ok()) ++failures;
-        floorSerial = Measure(floorOnce(floor));
-    }
-    ChooseIndex(*form, usbIndex);
-    if (form->PortMode() != PortModeUSB || !form->Download->Enabled()) ++failures;
-    formUsb = Measure([&] { return SendThroughForm(*form, messages); });
-    ChooseIndex(*form, 0);
-    {
-        TUsbFloor floor;
-        if (!floor.Ok()) ++failures;
-        floorUsb = Measure(floorOnce(floor));
-    }
-    expectedBytes = 4 * static_cast<size_t>(WarmUp + Count) * perSend;
-    failures += formSerial.failures + formUsb.failures + floorSerial.failures + floorUsb.failures;
+    // Each link through the form, then its floor with the port let go.
+    struct TLinkFigures {
+        TFigures serial, usb, floorSerial, floorUsb;
+    };
+    const auto links = [&](const std::function<bool()>& send, int count, int warmUp) {
+        TLinkFigures f;
+        ChooseIndex(*form, serialIndex);
+        if (form->PortMode() != PortModeSerial || !form->Download->Enabled()) ++failures;
+        f.serial = Measure(send, count, warmUp);
+        hintSerial = hint;
+        statusSerial = status;
+        hint = status = TUiClock();
+        ChooseIndex(*form, 0);
+        {
+            TSerialFloor floor(com);
+            if (!floor.Ok()) ++failures;
+            f.floorSerial = Measure(floorOnce(floor), count, warmUp);
+        }
+        ChooseIndex(*form, usbIndex);
+        if (form->PortMode() != PortModeUSB || !form->Download->Enabled()) ++failures;
+        f.usb = Measure(send, count, warmUp);
+        ChooseIndex(*form, 0);
+        {
+            TUsbFloor floor;
+            if (!floor.Ok()) ++failures;
+            f.floorUsb = Measure(floorOnce(floor), count, warmUp);
+        }
+        expectedBytes += 4 * static_cast<size_t>(warmUp + count) * perSend;
+        failures += f.serial.failures + f.usb.failures + f.floorSerial.failures + f.floorUsb.failures;
+        return f;
+    };
+    const TLinkFigures plain = links([&] { return SendThroughForm(*form, messages); }, Count, WarmUp);
+    formSerial = plain.serial;
+    formUsb = plain.usb;
+    floorSerial = plain.floorSerial;
+    floorUsb = plain.floorUsb;
+    const TUiClock hintPlain = hintSerial, statusPlain = statusSerial, hintPlainUsb = hint, statusPlainUsb = status;
+
+    // The same with a burst of status lines before each reply, as a running instrument
+    // sends them: what the window's handling of a line costs.
+    WriteWholeFile(PeerFile("script"),
+                   "default stream " + std::to_string(BurstLines * 100) + " 0.01 GDR 0001 5 00\\r\\n && reply READY\\r\\n\n");
+    // The reply handler's own share of a line, apart from the port's work to bring it.
+    TUiClock handler;
+    const auto clockedPacket = [&](auto inner) {
+        return [&handler, inner](TObject* sender, const std::string& data) {
+            const double t0 = Now();
+            inner(sender, data);
+            handler.ms += (Now() - t0) * 1000.0;
+            ++handler.calls;
+        };
+    };
+    form->InstrumentPortPacket->OnStringPacket = clockedPacket(form->InstrumentPortPacket->OnStringPacket);
+    form->USBPort->OnPacket = clockedPacket(form->USBPort->OnPacket);
+    const TLinkFigures burst = links(
+        [&] {
+            const size_t before = messages.size();
+            form->Download->Execute();
+            return messages.size() == before && form->Download->Enabled();
+        },
+        BurstRuns, 1);
+    hintSerial = hintPlain;
+    statusSerial = statusPlain;
+    hint = hintPlainUsb;
+    status = statusPlainUsb;
 
     // The close writes the settings; the guard puts the old ones back.
     form->Close();
@@ -379,6 +429,15 @@ int main()
     std::printf("%-8s %9s %9s   %9s %9s   %7s %7s\n", "", "median", "", "median", "", "ratio", "ratio");
     Row("serial", formSerial, floorSerial);
     Row("USB", formUsb, floorUsb);
+    std::printf("the same with %d status lines before each reply, %d times after one unmeasured, in ms\n", BurstLines,
+                BurstRuns);
+    Row("serial", burst.serial, burst.floorSerial);
+    Row("USB", burst.usb, burst.floorUsb);
+    std::printf("  per status line: tavrin %.1f us serial, %.1f us USB; floor %.1f us and %.1f us\n",
+                burst.serial.median * 1000 / (3 * BurstLines), burst.usb.median * 1000 / (3 * BurstLines),
+                burst.floorSerial.median * 1000 / (3 * BurstLines), burst.floorUsb.median * 1000 / (3 * BurstLines));
+    std::printf("  of which the reply handler: %.1f us a line (%d lines on both links)\n",
+                handler.calls ? handler.ms * 1000 / handler.calls : 0.0, handler.calls);
     const double runs = WarmUp + Count;
     std::printf("of tavrin's time per Send Test: the hint box %.1f ms (%.0f updates), the status bar %.1f ms (%.0f)"
                 " on serial; %.1f ms and %.1f ms on USB\n",

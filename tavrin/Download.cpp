@@ -4,6 +4,7 @@
 #include "SysUtils.h"
 
 #include <cctype>
+#include <utility>
 
 namespace {
 
@@ -23,7 +24,7 @@ TDownloadProtocol::TDownloadProtocol(TComponent* owner) : TComponent(owner)
     Timer1 = new TTimer(this);
     Timer1->SetEnabled(false);
     Timer1->SetInterval(3000);
-    Timer1->OnTimer = [this](TObject*) { TimeOut(); };
+    Timer1->OnTimer = [this](TObject*) { TimerFired(); };
 }
 
 bool TDownloadProtocol::Download(int slot, const std::string& modeCode, const std::string& name, const std::string& pgm)
@@ -62,9 +63,38 @@ bool TDownloadProtocol::UpControl(int slot, std::string modeCode, std::string na
     return ok;
 }
 
-void TDownloadProtocol::Finish()
+void TDownloadProtocol::StartTimer()
+{
+    StopTimer();
+    interval_ = Timer1->Interval();
+    armedAt_ = lastLine_ = GetTickCount();
+    Timer1->SetEnabled(true);
+}
+
+void TDownloadProtocol::StopTimer()
 {
     Timer1->SetEnabled(false);
+    if (std::exchange(shortened_, false)) Timer1->SetInterval(interval_);
+}
+
+void TDownloadProtocol::TimerFired()
+{
+    // Status lines came since it started: the time-out counts from the last of them.
+    const DWORD since = GetTickCount() - lastLine_;
+    if (waiting_ && !timedOut_ && lastLine_ != armedAt_ && since < interval_) {
+        Timer1->SetEnabled(false);
+        Timer1->SetInterval(interval_ - since);
+        shortened_ = true;
+        armedAt_ = lastLine_;
+        Timer1->SetEnabled(true);
+        return;
+    }
+    TimeOut();
+}
+
+void TDownloadProtocol::Finish()
+{
+    StopTimer();
     busy_ = waiting_ = false;
     if (FlushDisplay) FlushDisplay();
     if (EnableSendErase) EnableSendErase(true);
@@ -75,8 +105,7 @@ bool TDownloadProtocol::SendStrg(const std::string& command, const std::string& 
     replied_ = false;
     timedOut_ = false;
     if (EnableCollector) EnableCollector();
-    Timer1->SetEnabled(false);
-    Timer1->SetEnabled(true);
+    StartTimer();
     if (Send) Send(command);
     if (ShowHint) ShowHint(progress);
     if (ShowStatus) ShowStatus(command);
@@ -94,16 +123,13 @@ void TDownloadProtocol::Reply(const std::string& data)
     const std::string text = cr == std::string::npos ? "" : data.substr(0, cr);
     if (ShowStatus) ShowStatus(text);
     if (StartsWith(text, "???")) {
-        Timer1->SetEnabled(false);
+        StopTimer();
         if (ShowHint) ShowHint("Invalid parameters");
         refused_ = true;  // the sequence ends here; Send and Erase come back with its end
     } else if (StartsWith(text, "GDR")) {
         // A status line restarts the time-out of a step still waiting; at rest, or once the
         // step has timed out (its message may be on the screen), there is nothing to restart.
-        if (waiting_ && !timedOut_) {
-            Timer1->SetEnabled(false);
-            Timer1->SetEnabled(true);
-        }
+        if (waiting_ && !timedOut_) lastLine_ = GetTickCount();
         if (ShowHint) ShowHint("Test running");
         // The status digit, fourth from the end; a reply too short for it is ignored.
         if (text.size() >= 4 && std::isdigit(static_cast<unsigned char>(text[text.size() - 4])) && ShowStatus)
@@ -112,7 +138,7 @@ void TDownloadProtocol::Reply(const std::string& data)
         // Not an answer to a step: the step's own time-out keeps running.
         if (ShowHint) ShowHint("Test finished");
     } else if (StartsWith(text, "READY") || StartsWith(text, "OK")) {
-        Timer1->SetEnabled(false);
+        StopTimer();
         replied_ = true;
     } else if (StartsWith(text, "TXT")) {
         // The version in hex at characters 14 and 15; a reply without them keeps the version.
@@ -124,7 +150,7 @@ void TDownloadProtocol::Reply(const std::string& data)
 
 void TDownloadProtocol::TimeOut()
 {
-    Timer1->SetEnabled(false);
+    StopTimer();
     // Set before the message: lines that come while it is shown see the step as ended.
     timedOut_ = true;
     Application->MessageBox(NotResponding, Application->Title, MB_OK | MB_ICONINFORMATION);

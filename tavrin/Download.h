@@ -48,6 +48,9 @@ private:
                    std::string third);
     bool SendStrg(const std::string& command, const std::string& progress);
     void Finish();
+    void StartTimer();
+    void StopTimer();
+    void TimerFired();
     void TimeOut();
 
     bool replied_ = false;
@@ -56,4 +59,11 @@ private:
     bool aborted_ = false;
     bool busy_ = false;
     bool waiting_ = false;  // a step waits for its reply
+    // A status line moves the step's time-out on by a note of the time: the timer, when it
+    // fires, goes on for what is left (restarting it per line would cost more than the
+    // line). Timer1 runs shortened meanwhile; its own interval is kept here.
+    unsigned interval_ = 3000;
+    bool shortened_ = false;
+    DWORD armedAt_ = 0;    // when the time-out running now started
+    DWORD lastLine_ = 0;   // the send, or the last status line since
 };

@@ -102,7 +102,7 @@ public:
     // goes on: a stream that never ends a line cannot fill the memory.
     size_t MaxLength = 0;
     // Lines handed over, and pieces of InSize read ahead, per read step.
-    static const int BatchLines = 64;
+    static const int BatchLines = 256;
     static const int ReadAhead = 16;
     bool MoreToRead() const { return more_; }
     // Forgets the received text not yet ended by EndChar.

@@ -31,6 +31,7 @@ default answer is given ("READY" CR LF until a "default" line says otherwise). A
     delay MS STEP        the step, MS milliseconds later
     now STEP             not a command's answer: done as soon as the script is read
     default STEP         the answer once the steps run out
+    STEP && STEP         both, in order, for the one command
 
 TEXT takes \\r \\n \\t \\\\ \\| and \\xHH. The script is read again whenever it changes, and
 its steps then start from the first. The instrument stops by itself after the bound.
@@ -101,6 +102,10 @@ class Step:
 
     def __init__(self, line, rng):
         self.writes = []  # (seconds after the command, bytes)
+        for part in line.split(" && "):
+            self.add(part, rng)
+
+    def add(self, line, rng):
         words = line.split(" ", 1)
         verb, rest = words[0], words[1] if len(words) > 1 else ""
         at = 0.0

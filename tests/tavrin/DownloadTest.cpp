@@ -2,6 +2,7 @@
 // message queue, as a port's reply lines arrive.
 #include "Download.h"
 #include "TestSupport.h"
+#include "Timer.h"
 #include "UtilWindow.h"
 
 #include <gtest/gtest.h>
@@ -132,6 +133,34 @@ TEST_F(Download, AStatusLineRestartsTheTimerAndShowsItsDigit)
     EXPECT_TRUE(p->Download(5, "00", "X", "PGM10000011000A0000000010"));
     EXPECT_NE(std::find(status.begin(), status.end(), "3"), status.end());
     EXPECT_NE(std::find(hints.begin(), hints.end(), "Test running"), hints.end());
+}
+
+// A running test's status lines keep a step waiting; its time-out counts from the last.
+TEST_F(Download, StatusLinesMoveTheTimeOutOnAndItCountsFromTheLast)
+{
+    p->Timer1->SetInterval(300);
+    TTimer feeder(nullptr);
+    feeder.SetInterval(100);
+    int fed = 0;
+    DWORD lastFed = 0;
+    feeder.OnTimer = [&](TObject*) {
+        p->Reply("GDR000000003100\r\n");
+        lastFed = GetTickCount();
+        if (++fed == 6) feeder.SetEnabled(false);
+    };
+    DWORD timedOutAt = 0;
+    sink.Answers.clear();
+    const auto recording = Application->SetMessageSink([&](const TMessageRequest&) {
+        timedOutAt = GetTickCount();
+        return IDOK;
+    });
+    EXPECT_FALSE(p->Download(5, "00", "X", "PGM10000011000A0000000010"));
+    Application->SetMessageSink(recording);
+    EXPECT_EQ(fed, 6) << "the step outlived six lines 100 ms apart under a 300 ms time-out";
+    EXPECT_GE(timedOutAt - lastFed, 250u);
+    EXPECT_LT(timedOutAt - lastFed, 700u);
+    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_EQ(p->Timer1->Interval(), 300u) << "the timer keeps its own interval";
 }
 
 TEST_F(Download, AnAbortEndsTheWaitAndASecondStartIsRefused)

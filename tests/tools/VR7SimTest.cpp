@@ -83,6 +83,7 @@ TEST(VR7Sim, FollowsItsScriptStepByStep)
         "silence",
         "garbage 12",
         "delay 100 reply \\x4FK\\r\\n",
+        "reply A\\n && delay 50 reply B\\n",
         "default reply OK\\r\\n",
     });
     TSerialLink link;
@@ -98,6 +99,7 @@ TEST(VR7Sim, FollowsItsScriptStepByStep)
         {"split", 7, "READY\r\n"},
         {"silence, then the next step", 12, nullptr},
         {"delayed", 4, "OK\r\n"},
+        {"two steps in one", 4, "A\nB\n"},
         {"the default", 4, "OK\r\n"},
     };
     for (const auto& s : steps) {
