@@ -103,9 +103,11 @@ protected:
     void SetUp() override
     {
         MainWindow::SetUp();
-        // The converters are read once at start-up: this one is attached before.
-        registry.Add("VRMAIN", ("COM" + std::to_string(com2)).c_str());
-        driver.Configure(TStandInDriver::Device("VRMAIN"));
+        // The converters are read once at start-up: this one is attached before. Its serial
+        // number is the process's own, as is its registry entry.
+        const std::string serial = "VR" + std::to_string(GetCurrentProcessId());
+        registry.Add(serial, ("COM" + std::to_string(com2)).c_str());
+        driver.Configure(TStandInDriver::Device(serial));
         Start();
         ChoosePort(GetParam() == PortModeUSB ? com2 : com);
         ASSERT_EQ(form->PortMode(), GetParam());
