@@ -49,6 +49,24 @@ TEST_P(Traffic, LateRepliesCarryTheSequenceThroughWithNoInput)
     EXPECT_TRUE(sink.Requests.empty()) << sink.Requests[0].Text;
 }
 
+// The user types while the first step waits: the sequence sends what it started with.
+TEST_P(Traffic, WhatIsTypedDuringTheSequenceWaitsForTheNextOne)
+{
+    SetName("FIRST");
+    WriteScript({"delay 300 reply READY\\r\\n"});
+    TTimer typist(nullptr);
+    typist.SetInterval(100);
+    typist.OnTimer = [&](TObject*) {
+        typist.SetEnabled(false);
+        form->Edit1->SetText("SECOND");
+        form->rdoHoldToTime->SetChecked(true);
+    };
+    form->Download->Execute();
+    EXPECT_EQ(form->Test().Name(), "SECOND");
+    EXPECT_EQ(Transcript(), Sequence("FIRST"));
+    EXPECT_TRUE(sink.Requests.empty()) << sink.Requests[0].Text;
+}
+
 TEST_P(Traffic, BytesLeftOverFromATimedOutStepDoNotSpoilTheNextExchange)
 {
     SetName("AFTER");
