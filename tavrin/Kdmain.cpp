@@ -264,12 +264,13 @@ void TMOXLoadForm::BindEvents()
     };
     cbSlotNo->OnEnter = [this](TObject*) { SetHintText("Select which memory slot you want to store the test in."); };
     Edit1->OnChange = [this](TObject*) {
-        if (test_.SetName(Edit1->Text())) {
-            UpdateSGH();
-            return;
+        const TNameCheck check = test_.SetName(Edit1->Text());
+        if (NameRefused(check)) {
+            MessageDlg(check == ncControlChars ? "Invalid name: a test name cannot hold control characters"
+                                               : "Invalid name",
+                       mtInformation, mbOK);
+            Edit1->SetText("");
         }
-        MessageDlg("Invalid name", mtInformation, mbOK);
-        Edit1->SetText("");
         UpdateSGH();
     };
     Edit1->OnEnter = [this](TObject*) {
