@@ -326,14 +326,10 @@ void TMOXLoadForm::FormCreate(TObject*)
     portMode_ = PortModeSerial;
     ListComPorts();
     ListFtdiComPorts(usbList_);
-    int portIndex = 0, loadCell = 0;
-    ReadWriteSettings(true, portIndex, loadCell);
-    // An index the lists do not hold (a port gone since, a file edited by hand) means none.
-    if (portIndex < 0 || portIndex >= ComPortCb->Items().Count()) portIndex = 0;
-    if (loadCell < 0 || loadCell >= LoadCellCount) loadCell = 0;
-    ComPortCb->SetItemIndex(portIndex);
-    loadcell_cb->SetItemIndex(loadCell);
-    test_ = TTestModel(loadCell);
+    const TStoredSettings stored = ReadStoredSettings(settingsFile_, ComPortCb->Items().Count());
+    ComPortCb->SetItemIndex(stored.PortIndex);
+    loadcell_cb->SetItemIndex(stored.LoadCell);
+    test_ = TTestModel(stored.LoadCell);
     RetriggerLbl->Hide();
     CheckBox1->Hide();
     CheckBox1->SetChecked(true);
@@ -380,11 +376,13 @@ void TMOXLoadForm::FormClose(TObject*, TCloseAction&)
     if (!failure.empty()) MessageDlg(failure, mtError, mbOK);
 }
 
-void TMOXLoadForm::ReadWriteSettings(bool read, int& portIndex, int& loadCellIndex)
+namespace {
+
+void ReadWriteSettingsFile(const std::string& fileName, bool read, int& portIndex, int& loadCellIndex)
 {
     std::unique_ptr<TIniFile> ini;
     try {
-        ini = std::make_unique<TIniFile>(settingsFile_);
+        ini = std::make_unique<TIniFile>(fileName);
     } catch (...) {
         return;
     }
@@ -395,6 +393,22 @@ void TMOXLoadForm::ReadWriteSettings(bool read, int& portIndex, int& loadCellInd
         ini->WriteInteger("COMMS", "ComPort", portIndex);
         ini->WriteInteger("KOVA", "LoadCell", loadCellIndex);
     }
+}
+
+}  // namespace
+
+TStoredSettings ReadStoredSettings(const std::string& fileName, int portCount)
+{
+    TStoredSettings stored;
+    ReadWriteSettingsFile(fileName, true, stored.PortIndex, stored.LoadCell);
+    if (stored.PortIndex < 0 || stored.PortIndex >= portCount) stored.PortIndex = 0;
+    if (stored.LoadCell < 0 || stored.LoadCell >= LoadCellCount) stored.LoadCell = 0;
+    return stored;
+}
+
+void TMOXLoadForm::ReadWriteSettings(bool read, int& portIndex, int& loadCellIndex)
+{
+    ReadWriteSettingsFile(settingsFile_, read, portIndex, loadCellIndex);
 }
 
 void TMOXLoadForm::ListComPorts()
