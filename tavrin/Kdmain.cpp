@@ -647,8 +647,11 @@ bool TMOXLoadForm::LoadTestParam(const std::string& fileName, TStringGrid& grid)
     // The file is read and checked whole before anything changes: a bad file leaves the
     // test and the grid as they were.
     try {
+        const std::string bytes = ReadFileBytes(fileName);
+        // A NUL would end the text there and drop the rest of its line unseen.
+        if (bytes.find('\0') != std::string::npos) throw EConvertError("not a test file");
         TStringList lines;
-        lines.LoadFromFile(fileName);
+        lines.SetText(bytes);
         if (lines.Count() != GridRowCount * 2) throw EConvertError("not a test file");
         std::array<std::string, GridRowCount> rows;
         for (int row = 0; row < GridRowCount; ++row) rows[row] = lines[2 * row + 1];
