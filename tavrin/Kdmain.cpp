@@ -311,12 +311,13 @@ void TMOXLoadForm::BindEvents()
     };
     cbSlotNo->OnEnter = [this](TObject*) { SetHintText("Select which memory slot you want to store the test in."); };
     Edit1->OnChange = [this](TObject*) {
-        if (test_.SetName(Edit1->Text())) {
-            UpdateSGH();
-            return;
+        const TNameCheck check = test_.SetName(Edit1->Text());
+        if (NameRefused(check)) {
+            MessageDlg(check == ncControlChars ? "Invalid name: a test name cannot hold control characters"
+                                               : "Invalid name",
+                       mtInformation, mbOK);
+            Edit1->SetText("");
         }
-        MessageDlg("Invalid name", mtInformation, mbOK);
-        Edit1->SetText("");
         UpdateSGH();
     };
     Edit1->OnEnter = [this](TObject*) {
@@ -384,14 +385,10 @@ void TMOXLoadForm::FormCreate(TObject*)
     portMode_ = PortModeSerial;
     ListComPorts();
     ListFtdiComPorts(usbList_);
-    int portIndex = 0, loadCell = 0;
-    ReadWriteSettings(true, portIndex, loadCell);
-    // An index the lists do not hold (a port gone since, a file edited by hand) means none.
-    if (portIndex < 0 || portIndex >= ComPortCb->Items().Count()) portIndex = 0;
-    if (loadCell < 0 || loadCell >= LoadCellCount) loadCell = 0;
-    ComPortCb->SetItemIndex(portIndex);
-    loadcell_cb->SetItemIndex(loadCell);
-    test_ = TTestModel(loadCell);
+    const TStoredSettings stored = ReadStoredSettings(settingsFile_, ComPortCb->Items().Count());
+    ComPortCb->SetItemIndex(stored.PortIndex);
+    loadcell_cb->SetItemIndex(stored.LoadCell);
+    test_ = TTestModel(stored.LoadCell);
     RetriggerLbl->Hide();
     CheckBox1->Hide();
     CheckBox1->SetChecked(true);
@@ -438,11 +435,13 @@ void TMOXLoadForm::FormClose(TObject*, TCloseAction&)
     if (!failure.empty()) MessageDlg(failure, mtError, mbOK);
 }
 
-void TMOXLoadForm::ReadWriteSettings(bool read, int& portIndex, int& loadCellIndex)
+namespace {
+
+void ReadWriteSettingsFile(const std::string& fileName, bool read, int& portIndex, int& loadCellIndex)
 {
     std::unique_ptr<TIniFile> ini;
     try {
-        ini = std::make_unique<TIniFile>(settingsFile_);
+        ini = std::make_unique<TIniFile>(fileName);
     } catch (...) {
         return;
     }
@@ -453,6 +452,22 @@ void TMOXLoadForm::ReadWriteSettings(bool read, int& portIndex, int& loadCellInd
         ini->WriteInteger("COMMS", "ComPort", portIndex);
         ini->WriteInteger("KOVA", "LoadCell", loadCellIndex);
     }
+}
+
+}  // namespace
+
+TStoredSettings ReadStoredSettings(const std::string& fileName, int portCount)
+{
+    TStoredSettings stored;
+    ReadWriteSettingsFile(fileName, true, stored.PortIndex, stored.LoadCell);
+    if (stored.PortIndex < 0 || stored.PortIndex >= portCount) stored.PortIndex = 0;
+    if (stored.LoadCell < 0 || stored.LoadCell >= LoadCellCount) stored.LoadCell = 0;
+    return stored;
+}
+
+void TMOXLoadForm::ReadWriteSettings(bool read, int& portIndex, int& loadCellIndex)
+{
+    ReadWriteSettingsFile(settingsFile_, read, portIndex, loadCellIndex);
 }
 
 void TMOXLoadForm::ListComPorts()
@@ -691,8 +706,11 @@ bool TMOXLoadForm::LoadTestParam(const std::string& fileName, TStringGrid& grid)
     // The file is read and checked whole before anything changes: a bad file leaves the
     // test and the grid as they were.
     try {
+        const std::string bytes = ReadFileBytes(fileName);
+        // A NUL would end the text there and drop the rest of its line unseen.
+        if (bytes.find('\0') != std::string::npos) throw EConvertError("not a test file");
         TStringList lines;
-        lines.LoadFromFile(fileName);
+        lines.SetText(bytes);
         if (lines.Count() != GridRowCount * 2) throw EConvertError("not a test file");
         std::array<std::string, GridRowCount> rows;
         for (int row = 0; row < GridRowCount; ++row) rows[row] = lines[2 * row + 1];
@@ -782,7 +800,7 @@ void TMOXLoadForm::DownloadExecute(TObject*)
 {
     CommitFocusedEdit();
     if (Protocol->Busy()) return;
-    if (test_.Name().empty()) {
+    if (test_.NameIsEmpty()) {
         ShowMessage("Enter the test name");
         if (Edit1->CanFocus()) Edit1->SetFocus();
         return;

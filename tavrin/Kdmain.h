@@ -49,6 +49,15 @@ private:
 const int PortModeUSB = 1;
 const int PortModeSerial = 2;
 
+// The two settings as start-up takes them from the settings file. A file that cannot be
+// read, a missing key, an unreadable value or an index its list does not hold (a port gone
+// since, a file edited by hand) gives 0: "NONE" of the portCount entries, the first load cell.
+struct TStoredSettings {
+    int PortIndex = 0;
+    int LoadCell = 0;
+};
+TStoredSettings ReadStoredSettings(const std::string& fileName, int portCount);
+
 class TMOXLoadForm : public TForm {
 public:
     explicit TMOXLoadForm(TComponent* owner);

@@ -12,6 +12,23 @@ std::string NumEditFixed(double value, int decimals)
     return FloatToStrF(value, ffFixed, 15, decimals);
 }
 
+std::string NumEditShown(const std::string& editMask, const std::string& text)
+{
+    const TMaskLayout layout(editMask);
+    return layout.Read(layout.Format(text));
+}
+
+namespace {
+
+// The box corrected to `value`, as it then shows it.
+TNumExitCheck CorrectedTo(double value, int decimals)
+{
+    const std::string text = NumEditFixed(value, decimals);
+    return {text, TextToFloat(text, ' '), true};
+}
+
+}  // namespace
+
 TNumExitCheck NumEditExitCheck(const std::string& text, double minimum, double maximum, double defVal, int decimals)
 {
     if (maximum < minimum) std::swap(minimum, maximum);
@@ -19,17 +36,15 @@ TNumExitCheck NumEditExitCheck(const std::string& text, double minimum, double m
     if (plain == std::string(1, DecimalSeparator)) plain.clear();
 
     double value = 0;
-    bool readable = true;
     try {
         value = TextToFloat(plain, ' ');
     } catch (const EConvertError&) {
-        readable = false;
+        return CorrectedTo(defVal, decimals);
     }
     const double tolerance = std::pow(10.0, -decimals) / 2;
-    if (!readable) return {NumEditFixed(defVal, decimals), true};
-    if (value - maximum > tolerance && value != defVal) return {NumEditFixed(maximum, decimals), true};
-    if (minimum - value > tolerance && value != defVal) return {NumEditFixed(minimum, decimals), true};
-    return {plain, false};
+    if (value - maximum > tolerance && value != defVal) return CorrectedTo(maximum, decimals);
+    if (minimum - value > tolerance && value != defVal) return CorrectedTo(minimum, decimals);
+    return {plain, value, false};
 }
 
 std::string NumEditRangeMessage(double minimum, double maximum)

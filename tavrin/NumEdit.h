@@ -8,6 +8,7 @@
 
 struct TNumExitCheck {
     std::string Text;  // the text the box holds after the check
+    double Value;      // the number Text reads as, for the encoder
     bool Corrected;    // the box must take the focus back, fire OnChange and maybe warn
 };
 
@@ -21,6 +22,10 @@ std::string NumEditRangeMessage(double minimum, double maximum);
 
 // A value in fixed notation with the mask's decimals and the locale's separator.
 std::string NumEditFixed(double value, int decimals);
+
+// The text a box with this edit mask holds once `text` is set into it: what fits its
+// places, as TCustomMaskEdit lays it out and reads it back.
+std::string NumEditShown(const std::string& editMask, const std::string& text);
 
 // The edit box of every numeric test field: a mask, a range and a default value. Leaving
 // it corrects an entry that is out of range or unreadable before the form's OnExit runs.

@@ -28,10 +28,18 @@ std::string ReplaceFirst(const std::string& s, const std::string& oldText, const
     return r;
 }
 
-double TextToFloat(const std::string& s, char c)
+std::string LocaleNumber(const std::string& s, char c)
 {
     const std::string text = RemoveChar(c, s);
-    return StrToFloat(ReplaceFirst(text, FindDecimalPoint(text), std::string(1, DecimalSeparator)));
+    return ReplaceFirst(text, FindDecimalPoint(text), std::string(1, DecimalSeparator));
+}
+
+double TextToFloat(const std::string& s, char c)
+{
+    const std::string text = LocaleNumber(s, c);
+    if (text.size() > MaxNumberLength)
+        throw EConvertError("'" + text.substr(0, MaxNumberLength) + "...' is not a valid floating point value");
+    return StrToFloat(text);
 }
 
 int MaskDecimals(const std::string& mask)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -33,18 +34,33 @@ struct TStepped {
     std::string Text;
     int Count;
 };
-TStepped Snap(const std::string& text, double step)
+TStepped Snap(double value, double step)
 {
-    const int64_t n = Round(TextToFloat(text, ' ') / step);
+    const int64_t n = Round(value / step);
     const std::string shown = FloatToStr(step * static_cast<double>(n));
     // Through text, so that a quotient that is not whole to 15 digits raises.
     const int count = StrToInt(FloatToStr(TextToFloat(shown, ' ') / step));
     return {shown, count};
 }
 
-int IntegerField(const std::string& text, TCodeRange range)
+int IntegerField(const TNumExitCheck& checked, TCodeRange range)
 {
-    return std::clamp(StrToInt(RemoveChar(' ', text)), range.Minimum, range.Maximum);
+    if (checked.Value != std::trunc(checked.Value))
+        throw EConvertError("'" + checked.Text + "' is not a valid integer value");
+    return static_cast<int>(std::clamp(checked.Value, static_cast<double>(range.Minimum),
+                                       static_cast<double>(range.Maximum)));
+}
+
+// The box shows the number the text says, perhaps with fewer decimals: the mask left out
+// no sign, point or digit before its last decimal place. Both in the locale's notation.
+bool ShowsTheSameNumber(std::string text, std::string shown)
+{
+    for (std::string* s : {&text, &shown})
+        if (!s->empty() && s->back() == DecimalSeparator) s->pop_back();
+    if (text.compare(0, shown.size(), shown) != 0) return false;
+    const std::string rest = text.substr(shown.size());
+    return rest.empty() ||
+           (shown.find(DecimalSeparator) != std::string::npos && rest.find_first_not_of("0123456789") == std::string::npos);
 }
 
 }  // namespace
@@ -107,25 +123,25 @@ void TTestModel::SetLoadCell(int index)
 const std::string& TTestModel::Encode(TNumField field, const std::string& text)
 {
     const TFieldRange range = Range(field);
-    const std::string checked = NumEditExitCheck(text, range.Minimum, range.Maximum, range.DefVal,
-                                                 MaskDecimals(range.Mask)).Text;
+    const TNumExitCheck checked =
+        NumEditExitCheck(text, range.Minimum, range.Maximum, range.DefVal, MaskDecimals(range.Mask));
     std::string shown, code;
     switch (field) {
     case nfTarget: {
-        const TStepped s = Snap(checked, TargetStep(TargetType(), LoadCellTable[loadCell_]));
+        const TStepped s = Snap(checked.Value, TargetStep(TargetType(), LoadCellTable[loadCell_]));
         const std::string hex = IntToHex(static_cast<int32_t>(s.Count), 4);
         shown = s.Text;
         code = hex.substr(hex.size() - 4);  // a negative load target keeps its 16-bit two's complement
         break;
     }
     case nfTrigger: {
-        const TStepped s = Snap(checked, LoadCellTable[loadCell_].TriggerStep);
+        const TStepped s = Snap(checked.Value, LoadCellTable[loadCell_].TriggerStep);
         shown = s.Text;
         code = IntToHex(static_cast<int32_t>(s.Count), 4);
         break;
     }
     case nfSpeed: {
-        const double v = TextToFloat(checked, ' ') * 10;
+        const double v = checked.Value * 10;
         int speedCode;
         if (v >= 1) {
             const int64_t n = Round(v);
@@ -133,7 +149,7 @@ const std::string& TTestModel::Encode(TNumField field, const std::string& text)
             speedCode = StrToInt(FloatToStr(static_cast<double>(n + 9)));
         } else {
             // As typed, but in the locale's notation, as the edit would hold it.
-            shown = ReplaceFirst(checked, FindDecimalPoint(checked), std::string(1, DecimalSeparator));
+            shown = LocaleNumber(checked.Text, ' ');
             speedCode = StrToInt(FloatToStr(v * 10));
         }
         code = IntToHex(static_cast<int32_t>(speedCode), 2);
@@ -156,6 +172,17 @@ const std::string& TTestModel::Encode(TNumField field, const std::string& text)
     texts_[field] = shown;
     codes_[field] = code;
     return texts_[field];
+}
+
+const std::string& TTestModel::EncodeLoaded(TNumField field, const std::string& text)
+{
+    TextToFloat(text, ' ');  // raises for text that is no number, or too long to be one
+    // In the locale's notation first: a file saved under the other separator reads alike.
+    const std::string local = LocaleNumber(text, ' ');
+    const std::string shown = NumEditShown(Range(field).Mask, local);
+    if (!ShowsTheSameNumber(local, shown))
+        throw EConvertError("'" + local + "' is not a number its box can show");
+    return Encode(field, shown);
 }
 
 void TTestModel::SetTargetType(int type)
@@ -189,15 +216,22 @@ void TTestModel::SetSlot(int slot)
     if (slot >= 0 && slot < SlotCount) slot_ = slot;
 }
 
-bool TTestModel::SetName(const std::string& name)
+TNameCheck CheckName(const std::string& name)
+{
+    for (char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return ncControlChars;
+    if (LowerCase(name).find("empty") != std::string::npos) return ncHoldsEmpty;
+    if (name.find_first_not_of(' ') == std::string::npos) return ncEmpty;
+    return ncValid;
+}
+
+TNameCheck TTestModel::SetName(const std::string& name)
 {
     const std::string cut = name.substr(0, NameLength);
-    if (LowerCase(cut).find("empty") != std::string::npos) {
-        name_.clear();
-        return false;
-    }
-    name_ = cut;
-    return true;
+    const TNameCheck check = CheckName(cut);
+    if (NameRefused(check)) name_.clear();
+    else name_ = cut;
+    return check;
 }
 
 std::string TTestModel::PGM() const
@@ -256,15 +290,12 @@ TTestModel TTestModel::FromGrid(const std::array<std::string, GridRowCount>& row
     const int modeIndex = Choice(mode, ModeCount, "test mode");
     const std::pair<TNumField, int> numbers[] = {{nfTarget, 2}, {nfHold, 3}, {nfTrigger, 4},
                                                  {nfSpeed, 5},  {nfCycles, 7}, {nfRecovery, 8}};
-    for (const auto& [field, row] : numbers) {
-        TextToFloat(rows[row], ' ');  // raises for text that is no number
-        test.Encode(field, rows[row]);
-    }
+    for (const auto& [field, row] : numbers) test.EncodeLoaded(field, rows[row]);
     test.SetReturnSpeed(Choice(rows[6], 2, "return speed"));
     const int flag = Choice(rows[9], 2, "re-trigger flag");
     test.SetRetrigger(flag == 0);
     test.SetSlot(Choice(rows[12], SlotCount, "test number"));
-    if (!test.SetName(rows[13])) throw EConvertError("'" + rows[13] + "' is not a valid test name");
+    if (NameRefused(test.SetName(rows[13]))) throw EConvertError("not a valid test name");
     test.SetMode(modeIndex);
     return test;
 }

@@ -10,6 +10,16 @@
 enum TNumField { nfTarget, nfTrigger, nfSpeed, nfHold, nfRecovery, nfCycles };
 const int NumFieldCount = 6;
 
+// The name rule, for a name typed or loaded.
+enum TNameCheck {
+    ncValid,
+    ncEmpty,         // nothing but blanks: there is no name to send
+    ncHoldsEmpty,    // "empty" in any case, the instrument's word for a free slot
+    ncControlChars,  // below 0x20 or 0x7F: they would cut or corrupt the TXTNAME command
+};
+TNameCheck CheckName(const std::string& name);
+inline bool NameRefused(TNameCheck check) { return check == ncHoldsEmpty || check == ncControlChars; }
+
 // What the field's edit box gets from UpdateMasks.
 struct TFieldRange {
     std::string Mask;  // with the locale's decimal separator
@@ -37,6 +47,12 @@ public:
     // afterwards. A value outside the field's range is clamped first. Raises EConvertError
     // for text that does not encode, and then leaves the test as it was.
     const std::string& Encode(TNumField field, const std::string& text);
+    // A value from a test file, encoded as its edit box would take it once set into it:
+    // the box shows what fits its mask (decimals beyond its last place fall away), then
+    // the exit check and the encoder run. Raises EConvertError for text that is no number
+    // or longer than any field (MaxNumberLength), and for one the box would show as
+    // another number (a sign, a point or more whole digits than it has places for).
+    const std::string& EncodeLoaded(TNumField field, const std::string& text);
 
     int ReturnSpeed() const { return returnSpeed_; }
     void SetReturnSpeed(int index);
@@ -58,8 +74,11 @@ public:
     void SetSlot(int slot);
 
     const std::string& Name() const { return name_; }
-    // Edit1Change: false, and the name cleared, when it holds "empty" in any case.
-    bool SetName(const std::string& name);
+    // Edit1Change: the name cut to 8 characters and checked; one holding "empty" or a
+    // control character is refused and the name cleared.
+    TNameCheck SetName(const std::string& name);
+    // No name to send: nothing but blanks.
+    bool NameIsEmpty() const { return CheckName(name_) == ncEmpty; }
 
     // UpdatePGM: "PGM" and the encoded fields, 25 characters.
     std::string PGM() const;
@@ -67,11 +86,11 @@ public:
     std::array<std::string, GridRowCount> Grid() const;
 
     // The test a file's grid rows describe, each value taking effect as if entered in its
-    // control: numbers are clamped to their range and encoded, the mode comes last (TPA
+    // control: numbers as their box shows them (EncodeLoaded), the mode comes last (TPA
     // then resets the return speed), the name is cut to 8 characters and the target type
     // is Distance whatever the row says. Raises EConvertError for a value that cannot be
     // the test's (an unreadable number, a load cell, mode, slot, return speed or
-    // re-trigger flag beyond its choices, a name holding "empty").
+    // re-trigger flag beyond its choices, a name holding "empty" or a control character).
     static TTestModel FromGrid(const std::array<std::string, GridRowCount>& rows);
 
 private:

@@ -45,7 +45,13 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 
 int TIniFile::ReadInteger(const std::string& section, const std::string& ident, int def) const
 {
-    std::string text = ReadString(section, ident, "");
+    // One read into a buffer of the profile API's classic size: a value that fills it is no
+    // integer, and a huge one costs no more than its file's parse.
+    char buffer[2048];
+    const DWORD length = GetPrivateProfileStringA(section.c_str(), ident.c_str(), "", buffer, sizeof buffer,
+                                                  fileName_.c_str());
+    if (length >= sizeof buffer - 1) return def;
+    std::string text(buffer, length);
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         text.erase(0, 1);
         text[0] = '$';

@@ -76,7 +76,7 @@ void TStringList::SetText(const std::string& text)
     }
 }
 
-void TStringList::LoadFromFile(const std::string& fileName)
+std::string ReadFileBytes(const std::string& fileName)
 {
     TFileHandle file(CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -90,7 +90,12 @@ void TStringList::LoadFromFile(const std::string& fileName)
         if (read == 0) break;
         text.append(buffer, read);
     }
-    SetText(text);
+    return text;
+}
+
+void TStringList::LoadFromFile(const std::string& fileName)
+{
+    SetText(ReadFileBytes(fileName));
 }
 
 void TStringList::SaveToFile(const std::string& fileName) const

@@ -24,6 +24,9 @@ public:
     using Exception::Exception;
 };
 
+// The bytes of a file, as LoadFromFile reads them.
+std::string ReadFileBytes(const std::string& fileName);
+
 class TStringList : public TPersistent {
 public:
     TStringList() = default;

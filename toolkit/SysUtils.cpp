@@ -198,29 +198,59 @@ int StrToIntDef(const std::string& s, int def)
 
 bool TryStrToFloat(const std::string& s, double& value)
 {
-    // Checked here, so that the C library sees only plain decimal text.
-    std::string plain;
+    // Checked and shortened here: mingw's strtod takes time quadratic in the digits it is
+    // given, so it sees at most MaxDigits significant digits and a bounded exponent.
+    // A non-zero digit cut off leaves a '1' after them, which keeps the rounding exact:
+    // no halfway point between two doubles has more than 767 significant digits.
+    const size_t MaxDigits = 800;
+    const int64_t ScaleLimit = 100000;  // far beyond where a double overflows or underflows
+    const int64_t ExponentLimit = 1000000000000000;  // beyond any count of digits a text can hold
     size_t i = 0;
     while (i < s.size() && s[i] == ' ') ++i;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) plain += s[i++];
-    int mantissaDigits = 0;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) plain += s[i++], ++mantissaDigits;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    std::string digits;    // significant digits: value = 0.digits x 10^point
+    int64_t point = 0;
+    bool cutNonZero = false;
+    size_t mantissaDigits = 0;
+    auto take = [&](bool fraction) {
+        for (; i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])); ++i, ++mantissaDigits) {
+            const char c = s[i];
+            if (digits.empty() && c == '0') {
+                if (fraction) --point;
+                continue;
+            }
+            if (!fraction) ++point;
+            if (digits.size() < MaxDigits) digits += c;
+            else if (c != '0') cutNonZero = true;
+        }
+    };
+    take(false);
     if (i < s.size() && s[i] == DecimalSeparator) {
-        plain += '.';
         ++i;
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) plain += s[i++], ++mantissaDigits;
+        take(true);
     }
     if (mantissaDigits == 0) return false;
+    int64_t exponent = 0;
     if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        plain += 'e';
         ++i;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) plain += s[i++];
-        int exponentDigits = 0;
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) plain += s[i++], ++exponentDigits;
+        bool negativeExponent = false;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) negativeExponent = s[i++] == '-';
+        size_t exponentDigits = 0;
+        for (; i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])); ++i, ++exponentDigits)
+            exponent = std::min(exponent * 10 + (s[i] - '0'), ExponentLimit);
         if (exponentDigits == 0) return false;
+        if (negativeExponent) exponent = -exponent;
     }
     while (i < s.size() && s[i] == ' ') ++i;
     if (i != s.size()) return false;
+    if (digits.empty()) {
+        value = negative ? -0.0 : 0.0;
+        return true;
+    }
+    const int64_t scale = std::clamp(point + exponent, -ScaleLimit, ScaleLimit);
+    const std::string plain = std::string(negative ? "-" : "") + "0." + digits + (cutNonZero ? "1" : "") + "e" +
+                              std::to_string(scale);
     errno = 0;
     const double parsed = std::strtod(plain.c_str(), nullptr);
     if (errno == ERANGE && std::isinf(parsed)) return false;

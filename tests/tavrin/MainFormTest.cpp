@@ -223,9 +223,13 @@ TEST_F(MainWindow, SendWithoutANameAsksForOne)
 {
     Start();
     ChoosePort(com);
-    form->Download->Execute();
-    EXPECT_EQ(Texts(), std::vector<std::string>{"Enter the test name"});
-    EXPECT_EQ(Transcript(), "");
+    for (const char* name : {"", "   "}) {
+        sink.Requests.clear();
+        SetName(name);
+        form->Download->Execute();
+        EXPECT_EQ(Texts(), std::vector<std::string>{"Enter the test name"}) << "'" << name << "'";
+        EXPECT_EQ(Transcript(), "") << "'" << name << "'";
+    }
 }
 
 // Each action runs with the focus still in the edit being typed in, as from a toolbar
@@ -313,17 +317,6 @@ TEST_F(MainWindow, TheMouseOverSendOrEraseFocusesItAndExplains)
     EXPECT_EQ(form->memHints->Text().rfind("To erase a test from one of the VR7's memory slots", 0), 0u);
 }
 
-TEST_F(MainWindow, ANameHoldingEmptyIsRefused)
-{
-    Start();
-    form->Edit1->SetText("myEmPty");
-    EXPECT_EQ(Texts(), std::vector<std::string>{"Invalid name"});
-    EXPECT_EQ(form->Edit1->Text(), "");
-    EXPECT_EQ(form->Test().Name(), "");
-    form->Edit1->SetText("CRISP");
-    EXPECT_EQ(form->ProgramStrGrd->Cells(1, 13), "CRISP");
-}
-
 TEST_F(MainWindow, ClosingDuringAWaitEndsItAndThenCloses)
 {
     Start();
@@ -383,140 +376,6 @@ TEST_F(MainWindow, AStatusLineAtRestStartsNoTimeOut)
     ASSERT_TRUE(PumpUntil([&] { return form->memHints->Text() == "Test running"; }));
     EXPECT_FALSE(form->Protocol->Timer1->Enabled());
     EXPECT_FALSE(PumpUntil([&] { return !sink.Requests.empty(); }, 600));
-}
-
-// Test files.
-class TestFile : public MainWindow {
-protected:
-    void SetUp() override
-    {
-        MainWindow::SetUp();
-        Start();
-        folder = FromUnixPath(EnvText("TAVRIN_PEER_DIR")) + "\\";
-    }
-    std::string Write(const std::string& name, const std::string& bytes)
-    {
-        const std::string path = folder + name;
-        WriteWholeFile(path, bytes);
-        return path;
-    }
-    std::string folder;
-};
-
-std::string FileOf(const std::vector<std::string>& values)
-{
-    std::string text;
-    for (size_t row = 0; row < values.size(); ++row) {
-        text += GridCaptions[row];
-        text += "\r\n";
-        text += values[row];
-        text += "\r\n";
-    }
-    return text;
-}
-
-const std::vector<std::string> Sample = {"1", "1", Local("12.5"), "30", Local("5.5"), Local("2"), "0",
-                                         "3", "0", "1", "1", "01", "7", "BREAD"};
-
-TEST_F(TestFile, SavedAndLoadedBackByteForByte)
-{
-    const std::string in = Write("in.VRL", FileOf(Sample));
-    ASSERT_TRUE(form->LoadTestParam(in, *form->ProgramStrGrd)) << (sink.Requests.empty() ? "" : sink.Requests[0].Text);
-    const std::string out = folder + "out.VRL";
-    ASSERT_TRUE(form->SaveTestParam(out, *form->ProgramStrGrd));
-    EXPECT_EQ(ReadWholeFile(out), ReadWholeFile(in));
-    EXPECT_EQ(form->Test().Mode(), 1);
-    EXPECT_EQ(form->Test().Slot(), 7);
-    EXPECT_EQ(form->Test().Name(), "BREAD");
-    EXPECT_EQ(form->Test().LoadCell(), 1);
-    EXPECT_FALSE(form->Test().Retrigger());
-    EXPECT_TRUE(sink.Requests.empty());
-}
-
-TEST_F(TestFile, TheOpenDialogLoadsTheFileIntoTheControls)
-{
-    const std::string in = Write("open.VRL", FileOf(Sample));
-    TDialogAnswerer answer("Open Program File", [&](HWND dialog) {
-        HWND edit = GetDlgItem(dialog, 0x47C);  // the file name box
-        if (!edit) edit = FindWindowExA(dialog, nullptr, "Edit", nullptr);
-        SetWindowTextA(edit, in.c_str());
-        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    });
-    form->OpenAct->Execute();
-    EXPECT_TRUE(answer.answered);
-    EXPECT_EQ(form->StatusBar1->Panels(1).Text(), in);
-    EXPECT_EQ(form->LastFolder(), folder);
-    EXPECT_EQ(form->Edit1->Text(), "BREAD");
-    EXPECT_EQ(form->cbSlotNo->ItemIndex(), 7);
-    EXPECT_EQ(form->loadcell_cb->ItemIndex(), 1);
-    EXPECT_TRUE(form->rdoHoldToTime->Checked());
-    EXPECT_EQ(form->nedt_targetval->Text(), Local("12.5"));
-    EXPECT_EQ(form->nedt_targettime->Text(), "30");
-    EXPECT_FALSE(form->CheckBox1->Checked());
-    EXPECT_TRUE(sink.Requests.empty());
-}
-
-TEST_F(TestFile, MalformedFilesLeaveTheTestAndTheGridUntouched)
-{
-    auto with = [](int row, const std::string& value) {
-        std::vector<std::string> v = Sample;
-        v[row] = value;
-        return FileOf(v);
-    };
-    const std::string full = FileOf(Sample);
-    const std::string lines27 = full.substr(0, full.rfind("BREAD"));  // ends with "Test Name:"
-    const struct {
-        const char* what;
-        std::string bytes;
-    } cases[] = {
-        {"empty", ""},
-        {"one line", "Test index:\r\n"},
-        {"27 lines", lines27},
-        {"30 lines", full + "Extra:\r\n1\r\n"},
-        {"a bad number", with(2, "abc")},
-        {"load cell 9", with(10, "9")},
-        {"mode 07", with(11, "07")},
-        {"slot 12", with(12, "12")},
-        {"return speed 2", with(6, "2")},
-        {"a name with empty", with(13, "myEmpty")},
-    };
-    form->Edit1->SetText("KEEP");
-    const auto before = form->Test().Grid();
-    const std::string pgm = form->Test().PGM();
-    for (const auto& c : cases) {
-        sink.Requests.clear();
-        const std::string path = Write("bad.VRL", c.bytes);
-        EXPECT_FALSE(form->LoadTestParam(path, *form->ProgramStrGrd)) << c.what;
-        EXPECT_EQ(Texts(), std::vector<std::string>{"Error reading file!"}) << c.what;
-        EXPECT_EQ(form->Test().PGM(), pgm) << c.what;
-        EXPECT_EQ(form->Test().Grid(), before) << c.what;
-        for (int row = 0; row < GridRowCount; ++row)
-            EXPECT_EQ(form->ProgramStrGrd->Cells(1, row), before[row]) << c.what << " row " << row;
-        EXPECT_EQ(form->ProgramStrGrd->RowCount(), GridRowCount) << c.what;
-    }
-}
-
-// Files a user could have made that still describe a test.
-TEST_F(TestFile, LenientFilesLoadWithTheirValuesMadeValid)
-{
-    std::string lf;
-    for (char c : FileOf(Sample))
-        if (c != '\r') lf += c;
-    ASSERT_TRUE(form->LoadTestParam(Write("lf.VRL", lf), *form->ProgramStrGrd));
-    EXPECT_EQ(form->Test().Name(), "BREAD");
-
-    std::vector<std::string> v = Sample;
-    v[13] = "TWELVECHARSX";
-    v[1] = "0";               // Load: the program only makes distance tests
-    v[2] = "500";             // beyond the target's range
-    ASSERT_TRUE(form->LoadTestParam(Write("long.VRL", FileOf(v)), *form->ProgramStrGrd));
-    EXPECT_EQ(form->Test().Name(), "TWELVECH");
-    EXPECT_EQ(form->Test().TargetType(), 1);
-    EXPECT_EQ(form->Test().Text(nfTarget), Local("101.6"));
-    // The grid, and so a later save, holds what the test holds.
-    EXPECT_EQ(form->ProgramStrGrd->Cells(1, 2), Local("101.6"));
-    EXPECT_EQ(form->ProgramStrGrd->Cells(1, 1), "1");
-    EXPECT_EQ(form->ProgramStrGrd->Cells(1, 13), "TWELVECH");
 }
 
 TEST_F(MainWindow, AScreenshotOfTheMainWindow)

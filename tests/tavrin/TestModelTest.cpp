@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -250,20 +251,143 @@ TEST(TestModel, ModesSetTheirCodeAndTestType)
 TEST(TestModel, TheNameRule)
 {
     const struct {
-        const char* name;
-        bool accepted;
+        const char* what;
+        std::string name;
+        TNameCheck check;
         const char* kept;
     } cases[] = {
-        {"TEST1", true, "TEST1"},       {"Empty", false, ""},      {"myEMPTYx", false, ""},
-        {"123456789", true, "12345678"}, {"empt y", true, "empt y"}, {"", true, ""},
+        {"a name", "TEST1", ncValid, "TEST1"},
+        {"empty in any case", "Empty", ncHoldsEmpty, ""},
+        {"empty inside", "myEMPTYx", ncHoldsEmpty, ""},
+        {"cut to 8", "123456789", ncValid, "12345678"},
+        {"a blank inside", "empt y", ncValid, "empt y"},
+        {"nothing", "", ncEmpty, ""},
+        {"blanks only", "   ", ncEmpty, "   "},
+        {"a tab", "AB\tC", ncControlChars, ""},
+        {"a carriage return would end the command", "AB\rPGM", ncControlChars, ""},
+        {"a NUL", std::string("A\0B", 3), ncControlChars, ""},
+        {"DEL", "A\x7F", ncControlChars, ""},
+        {"escape", "\x1B[2J", ncControlChars, ""},
+        {"ANSI letters", "\xC9t\xE9\xFF", ncValid, "\xC9t\xE9\xFF"},
+        {"a control character cut off", "ABCDEFGH\x01", ncValid, "ABCDEFGH"},
     };
     for (const auto& c : cases) {
         TTestModel test;
         test.SetName("before");
-        EXPECT_EQ(test.SetName(c.name), c.accepted) << c.name;
-        EXPECT_EQ(test.Name(), c.kept) << c.name;
-        EXPECT_EQ(test.GridValue(13), c.kept) << c.name;
+        EXPECT_EQ(test.SetName(c.name), c.check) << c.what;
+        EXPECT_EQ(test.Name(), c.kept) << c.what;
+        EXPECT_EQ(test.GridValue(13), c.kept) << c.what;
+        EXPECT_EQ(test.NameIsEmpty(), c.check != ncValid) << c.what << ": Send asks for a name";
     }
+}
+
+// The rows of a test file: the hold test of the window's test files, on 1000g.
+std::array<std::string, GridRowCount> Rows(std::initializer_list<std::pair<int, std::string>> changes = {})
+{
+    std::array<std::string, GridRowCount> rows = {"1", "1", Local("12.5"), "30", Local("5.5"), "2", "0",
+                                                   "3", "0", "1", "1", "01", "7", "BREAD"};
+    for (const auto& [row, value] : changes) rows[row] = value;
+    return rows;
+}
+
+// Either separator, as a file written under another locale holds it.
+std::string WithSeparator(std::string text, char separator)
+{
+    for (char& c : text)
+        if (c == '.') c = separator;
+    return text;
+}
+
+// A loaded number takes the path of a typed one: what its box shows (the mask's places,
+// so decimals beyond them fall away), the exit check, the encoder. A file the program
+// wrote loads as it was saved.
+TEST(TestModel, LoadedValuesAreWhatTheirEditShows)
+{
+    const struct {
+        const char* name;
+        int loadCell;
+        TNumField field;
+        int row;
+        const char* value;  // with '.'
+        const char* shown;  // with '.' for the locale's separator
+        const char* code;
+    } cases[] = {
+        {"0.06 shows 0.0, below the minimum by more than half a step", 1, nfTarget, 2, "0.06", "0.1", "000A"},
+        {"9.95 shows 9.9", 1, nfTarget, 2, "9.95", "9.9", "03DE"},
+        {"101.64 shows 101.6", 1, nfTarget, 2, "101.64", "101.6", "27B0"},
+        {"a target as saved", 1, nfTarget, 2, "12.5", "12.5", "04E2"},
+        {"a trailing point", 1, nfTarget, 2, "12.", "12", "04B0"},
+        {"beyond the range, clamped as if typed", 1, nfTarget, 2, "500", "101.6", "27B0"},
+        {"a speed's third decimal", 1, nfSpeed, 5, "0.255", "0.2", "0B"},
+        {"a slow speed's third decimal", 1, nfSpeed, 5, "0.059", "0.05", "05"},
+        {"a speed as saved", 1, nfSpeed, 5, "2", "2", "1D"},
+        {"a trigger's third decimal on 100g", 0, nfTrigger, 4, "5.555", "5.55", "022B"},
+        {"a trigger's second decimal on 1000g", 1, nfTrigger, 4, "0.35", "0.3", "0003"},
+        {"the trigger's default", 1, nfTrigger, 4, "0.05", "0", "0000"},
+        {"a hold as saved", 1, nfHold, 3, "4095", "4095", "FFF"},
+        {"blanks dropped", 1, nfHold, 3, " 3 0 ", "30", "01E"},
+        {"cycles as saved", 1, nfCycles, 7, "3", "3", "03"},
+    };
+    for (const auto& c : cases) {
+        for (char separator : {'.', ','}) {
+            const std::string value = WithSeparator(c.value, separator);
+            const std::string label = std::string(c.name) + " (" + value + ")";
+            const TTestModel test = TTestModel::FromGrid(Rows({{10, std::to_string(c.loadCell)}, {c.row, value}}));
+            EXPECT_EQ(test.Text(c.field), Local(c.shown)) << label;
+            EXPECT_EQ(test.GridValue(c.row), Local(c.shown)) << label;
+            EXPECT_EQ(CodeOf(test, c.field), c.code) << label;
+            // Saved and loaded back, it stays.
+            const TTestModel again = TTestModel::FromGrid(test.Grid());
+            EXPECT_EQ(again.Grid(), test.Grid()) << label;
+            EXPECT_EQ(again.PGM(), test.PGM()) << label;
+        }
+    }
+    EXPECT_EQ(TTestModel::FromGrid(Rows()).Grid(), Rows());
+}
+
+// A value no box of the test can show as the number it is, or a name that would corrupt
+// the wire, refuses the file: at once, however long the line.
+TEST(TestModel, RowsTheTestCannotHoldAreRefusedAtOnce)
+{
+    const struct {
+        const char* name;
+        int row;
+        std::string value;  // '.' stands for the locale's separator
+    } cases[] = {
+        {"no number", 2, "abc"},
+        {"200,000 decimals", 2, "12." + std::string(200000, '5')},
+        {"a line of a million digits", 3, std::string(1 << 20, '7')},
+        {"longer than any field", 5, "0." + std::string(40, '0') + "1"},
+        {"a fraction of a second", 3, "12.0"},
+        {"a sign the box has no place for", 3, "-5"},
+        {"a negative trigger", 4, "-1"},
+        {"a plus sign", 5, "+1"},
+        {"more whole digits than the box has", 2, "1000"},
+        {"an exponent", 2, "1e1"},
+        {"the largest double", 2, "1e308"},
+        {"a fraction of a cycle", 7, "12.7"},
+        {"hex", 3, "0x10"},
+        {"not a number", 2, "nan"},
+        {"infinity", 2, "inf"},
+        {"minus zero", 3, "-0"},
+        {"a name with a control character", 13, "BR\x01" "AD"},
+        {"a name with DEL", 13, "BREAD\x7F"},
+        {"a name holding empty", 13, "myEmpty"},
+    };
+    for (const auto& c : cases) {
+        const DWORD start = GetTickCount();
+        EXPECT_THROW(TTestModel::FromGrid(Rows({{c.row, Local(c.value)}})), EConvertError) << c.name;
+        EXPECT_LT(GetTickCount() - start, 500u) << c.name;
+    }
+    // A whole-number trigger box (10000g) has no place for a fraction either.
+    EXPECT_THROW(TTestModel::FromGrid(Rows({{10, "4"}, {4, Local("2.5")}})), EConvertError);
+}
+
+TEST(TestModel, ABlankNameLoadsButCountsAsNone)
+{
+    const TTestModel test = TTestModel::FromGrid(Rows({{13, "   "}}));
+    EXPECT_EQ(test.Name(), "   ");
+    EXPECT_TRUE(test.NameIsEmpty());
 }
 
 TEST(TestModel, TheGridRowsCarryTheShownValues)

@@ -51,6 +51,17 @@ TEST_F(IniFile, ReadsWhatIsThereAndDefaultsTheRest)
     EXPECT_EQ(sections[0], "COMMS");
 }
 
+// An integer takes one read of the profile API's classic 2047 characters: a longer value is
+// no integer, and a huge one costs one parse of its file, not one per doubling of a buffer.
+TEST_F(IniFile, AnIntegerLongerThanTheBufferIsUnreadable)
+{
+    Write("[COMMS]\r\nLong=" + std::string(3000, '0') + "5\r\nFits=" + std::string(2000, '0') + "5\r\n");
+    TIniFile ini(path_);
+    EXPECT_EQ(ini.ReadInteger("COMMS", "Long", -1), -1);
+    EXPECT_EQ(ini.ReadInteger("COMMS", "Fits", -1), 5);
+    EXPECT_EQ(ini.ReadString("COMMS", "Long", "").size(), 3001u) << "strings keep their length";
+}
+
 TEST_F(IniFile, WritesRoundTripAndCanBeErased)
 {
     {

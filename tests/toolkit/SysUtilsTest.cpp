@@ -145,6 +145,41 @@ TEST(SysUtils, StrToFloatReadsOnlyTheLocaleSeparator)
     }
 }
 
+// Any length reads in time linear in it, and still rounds as the whole text says.
+TEST(SysUtils, StrToFloatOfALongTextIsQuickAndRoundsCorrectly)
+{
+    // Wine may start a process with the separator of another that starts at the same time.
+    SeparatorScope scope('.');
+    const std::string fives = "12." + std::string(200000, '5');
+    const std::string farDigit = std::string(1000, '0') + "1";
+    const struct {
+        const char* name;
+        std::string text;
+        double value;
+    } cases[] = {
+        {"200,000 decimals", fives, 12.555555555555555},
+        {"a million digits", std::string(1000000, '1') + "e-999990", 1111111111.1111112},
+        {"leading zeros", std::string(500000, '0') + "2.5", 2.5},
+        {"a long way to the first digit", "0." + std::string(300000, '0') + "25e300002", 25.0},
+        {"the midpoint of 2^53 and 2^53+2 goes to even", "9007199254740993." + std::string(1000, '0'), 9007199254740992.0},
+        {"a digit far beyond the midpoint rounds up", "9007199254740993." + farDigit, 9007199254740994.0},
+        {"a huge exponent of zero", "0e999999999999999999", 0.0},
+        {"a huge negative exponent underflows", "1e-999999999999999999", 0.0},
+    };
+    for (const auto& c : cases) {
+        const DWORD start = GetTickCount();
+        double value = -1;
+        ASSERT_TRUE(TryStrToFloat(c.text, value)) << c.name;
+        EXPECT_EQ(value, c.value) << c.name;
+        EXPECT_LT(GetTickCount() - start, 1000u) << c.name;
+    }
+    double value = 0;
+    EXPECT_FALSE(TryStrToFloat("1e999999999999999999", value));
+    EXPECT_FALSE(TryStrToFloat(std::string(400, '9'), value)) << "beyond the largest double";
+    EXPECT_TRUE(TryStrToFloat("-0", value));
+    EXPECT_TRUE(std::signbit(value));
+}
+
 TEST(SysUtils, FormatAndTextHelpers)
 {
     EXPECT_EQ(Format("between %3d and %3d.", 0, 10), "between   0 and  10.");
