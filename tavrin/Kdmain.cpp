@@ -29,6 +29,16 @@ const char* const EraseHint =
 // The hint box's text for each numeric edit, by its Tag.
 enum { TagTrigger = 1, TagTarget = 2, TagSpeed = 3, TagCycles = 4, TagHold = 5 };
 
+void ApplyRange(TNumEdit* edit, const TFieldRange& range)
+{
+    edit->SetMask(range.Mask);
+    // The widest range first, so that neither bound is ever taken for the other.
+    edit->SetMaximum(9999999.0);
+    edit->SetMinimum(range.Minimum);
+    edit->SetMaximum(range.Maximum);
+    edit->SetDefVal(range.DefVal);
+}
+
 template <class T>
 T* Make(TWinControl* parent, int left, int top, int width, int height)
 {
@@ -160,8 +170,8 @@ void TMOXLoadForm::BuildControls()
     nedt_cyclecnt->Tag = TagCycles;
     nedt_targettime->Tag = TagHold;
     for (TNumEdit* edit : {nedt_targetval, NumEdit2, NumEdit1, nedt_cyclecnt, nedt_targettime}) edit->ShowMsg = true;
-    nedt_recoverytime->SetMask("9999;1; ");
-    nedt_recoverytime->SetDefVal(0);
+    // Its mask and range are the form's own, set once.
+    ApplyRange(nedt_recoverytime, test_.Range(nfRecovery));
 
     memHints = Make<TMemo>(this, 414, 44, 244, 132);
     memHints->SetReadOnly(true);
@@ -496,10 +506,10 @@ void TMOXLoadForm::ModeClick(int mode)
         c->Hide();
     test_.SetMode(mode);
     cb_testtype->SetItemIndex(test_.TestTypeIndex());
-    // In Normal mode there is no recovery to edit; the others show its box, still read-only.
-    nedt_recoverytime->SetVisible(mode != 0);
-    RecoveryLbl->SetVisible(mode != 0);
-    RecoveryUnitLbl->SetVisible(mode != 0);
+    // A Normal test has no recovery time; the other modes show its edit for typing.
+    for (TControl* c : std::initializer_list<TControl*>{nedt_recoverytime, RecoveryLbl, RecoveryUnitLbl})
+        c->SetVisible(mode != 0);
+    nedt_recoverytime->SetEnabled(mode != 0);
     switch (mode) {
     case 0:
         nedt_targettime->SetEnabled(false);
@@ -553,15 +563,7 @@ void TMOXLoadForm::UpdateMasks()
 {
     for (int f = 0; f < NumFieldCount; ++f) {
         const TNumField field = static_cast<TNumField>(f);
-        if (field == nfRecovery) continue;  // its mask is the form's own
-        const TFieldRange range = test_.Range(field);
-        TNumEdit* edit = EditOf(field);
-        edit->SetMask(range.Mask);
-        // The widest range first, so that neither bound is ever taken for the other.
-        edit->SetMaximum(9999999.0);
-        edit->SetMinimum(range.Minimum);
-        edit->SetMaximum(range.Maximum);
-        edit->SetDefVal(range.DefVal);
+        if (field != nfRecovery) ApplyRange(EditOf(field), test_.Range(field));
     }
 }
 

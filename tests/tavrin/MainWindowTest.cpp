@@ -1,0 +1,183 @@
+// tavrin's main window: what Open shows and sends, closing with a port that fails to close,
+// the prompt for a test that is not saved, and the recovery edit in each mode. The simulated
+// instrument is on a pty COM port (COM5) and behind the stand-in USB driver.
+#include "GuiSupport.h"
+#include "IniFiles.h"
+#include "InstrumentSupport.h"
+#include "KDGlob.h"
+#include "Kdmain.h"
+#include "SioWin32.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace {
+
+// A file dialog makes the folder it was left in the current one: the fixtures' full paths
+// are taken before any.
+std::string FixturePath(const char* name)
+{
+    char path[MAX_PATH] = {};
+    GetFullPathNameA((std::string("fixtures\\") + name).c_str(), MAX_PATH, path, nullptr);
+    return path;
+}
+
+const std::string NormalFile = FixturePath("normal_mode.VRL");
+
+// Puts `path` into a file dialog and presses OK; an empty path cancels the dialog.
+std::function<void(HWND)> FileAnswer(const std::string& path)
+{
+    return [path](HWND dialog) {
+        if (!path.empty()) {
+            HWND edit = GetDlgItem(dialog, 0x47C);  // the file name box
+            if (!edit) edit = FindWindowExA(dialog, nullptr, "Edit", nullptr);
+            SetWindowTextA(edit, path.c_str());
+        }
+        PostMessageA(dialog, WM_COMMAND, path.empty() ? IDCANCEL : IDOK, 0);
+    };
+}
+
+void TakeQuit()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+}
+
+class Window : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        KDGlobStartup();
+        settings = TSpecialFolders::Folder(26) + "\\RUV\\Tavrin\\V1\\tavrin.INI";
+        DeleteFileA(settings.c_str());
+        com = std::stoi(EnvText("TAVRIN_TEST_COM"));
+        com2 = std::stoi(EnvText("TAVRIN_TEST_COM2"));
+        peer = FromUnixPath(EnvText("TAVRIN_PEER_DIR")) + "\\";
+        // The converters are read at start-up: this one is attached before.
+        registry.Add("VRWIN", ("COM" + std::to_string(com2)).c_str());
+        driver.Configure(TStandInDriver::Device("VRWIN"));
+    }
+    void TearDown() override
+    {
+        delete form;
+        DeleteFileA(settings.c_str());
+    }
+
+    // A fresh start: the window before gone with its quit and its settings.
+    void Restart()
+    {
+        delete form;
+        form = nullptr;
+        TakeQuit();
+        DeleteFileA(settings.c_str());
+        sink.Requests.clear();
+        sink.Answers.clear();
+        form = CreateForm<TMOXLoadForm>();
+        form->Show();
+        PumpPending();
+    }
+
+    int IndexOfPort(int n) const
+    {
+        for (int i = 0; i < form->ComPortCb->Items().Count(); ++i)
+            if (form->ComPortCb->Items()[i] == std::to_string(n)) return i;
+        return -1;
+    }
+
+    // As the user chooses: the box's entry (0 is "NONE"), then its change event.
+    void ChooseIndex(int index)
+    {
+        form->ComPortCb->SetItemIndex(index);
+        form->ComPortCb->OnChange(form->ComPortCb);
+    }
+    void ChoosePort(int n)
+    {
+        ASSERT_GE(IndexOfPort(n), 1) << "COM" << n << " is not listed";
+        ChooseIndex(IndexOfPort(n));
+    }
+
+    // Types into the edit and leaves it for the name box.
+    void Enter(TWinControl* edit, const std::string& text) { EnterAndLeave(edit, text, form->Edit1); }
+
+    // The title bar's close button.
+    void CloseButton()
+    {
+        PostMessageA(form->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+        PumpPending();
+    }
+
+    std::vector<std::string> Texts() const
+    {
+        std::vector<std::string> texts;
+        for (const auto& r : sink.Requests) texts.push_back(r.Text);
+        return texts;
+    }
+
+    int StoredPort() const { return TIniFile(settings).ReadInteger("COMMS", "ComPort", -1); }
+
+    std::string settings, peer;
+    int com = 0, com2 = 0;
+    TFtdiRegistry registry;
+    TStandInDriver driver;
+    TRecordingSink sink;
+    TMOXLoadForm* form = nullptr;
+};
+
+bool Shows(TWinControl* control)
+{
+    return IsWindowVisible(control->Handle()) != 0;
+}
+
+// Normal mode has no recovery time, whatever brought Normal in; the other modes show it.
+TEST_F(Window, TheRecoveryEditIsHiddenInNormalMode)
+{
+    Restart();
+    EXPECT_FALSE(Shows(form->nedt_recoverytime)) << "at start-up";
+    EXPECT_FALSE(Shows(form->RecoveryLbl)) << "at start-up";
+    TRadioButton* const modes[] = {form->rdoNormal, form->rdoHoldToTime, form->rdoCycleToCount, form->rdoTPA,
+                                   form->rdoTension};
+    for (int mode : {1, 2, 3, 4, 0}) {
+        modes[mode]->SetChecked(true);
+        PumpPending();
+        EXPECT_EQ(Shows(form->nedt_recoverytime), mode != 0) << "mode " << mode;
+        EXPECT_EQ(Shows(form->RecoveryLbl), mode != 0) << "mode " << mode;
+        EXPECT_EQ(Shows(form->RecoveryUnitLbl), mode != 0) << "mode " << mode;
+        EXPECT_EQ(IsWindowEnabled(form->nedt_recoverytime->Handle()) != 0, mode != 0) << "mode " << mode;
+    }
+    form->rdoHoldToTime->SetChecked(true);
+    sink.Answers = {IDNO};
+    {
+        TDialogAnswerer open("Open Program File", FileAnswer(NormalFile));
+        form->OpenAct->Execute();
+        ASSERT_TRUE(open.answered);
+    }
+    ASSERT_EQ(form->Test().Name(), "PLAIN");
+    EXPECT_TRUE(form->rdoNormal->Checked());
+    EXPECT_FALSE(Shows(form->nedt_recoverytime)) << "after a Normal file";
+    EXPECT_FALSE(Shows(form->RecoveryLbl)) << "after a Normal file";
+}
+
+TEST_F(Window, TheRecoveryTimeIsAtMost4095AsTyped)
+{
+    Restart();
+    form->rdoCycleToCount->SetChecked(true);
+    PumpPending();
+    EXPECT_EQ(form->nedt_recoverytime->Maximum(), 4095);
+    EXPECT_EQ(form->nedt_recoverytime->Minimum(), -9999999);
+    form->nedt_recoverytime->SetFocus();
+    PumpPending();
+    ASSERT_TRUE(form->nedt_recoverytime->Focused());
+    form->nedt_recoverytime->SelectAll();
+    TypeChars(form->nedt_recoverytime->Handle(), "5000");
+    EXPECT_EQ(form->nedt_recoverytime->Text(), "5000");
+    form->Edit1->SetFocus();
+    PumpPending();
+    EXPECT_EQ(form->nedt_recoverytime->Text(), "4095");
+    EXPECT_EQ(form->ProgramStrGrd->Cells(1, 8), "4095");
+    EXPECT_EQ(form->Test().PGM().substr(18, 3), "FFF");
+    EXPECT_TRUE(sink.Requests.empty());
+}
+
+}  // namespace
