@@ -7,6 +7,7 @@
 #include "SysUtils.h"
 
 #include <algorithm>
+#include <exception>
 #include <memory>
 
 TMOXLoadForm* MOXLoadForm = nullptr;
@@ -28,6 +29,35 @@ const char* const EraseHint =
 
 // The hint box's text for each numeric edit, by its Tag.
 enum { TagTrigger = 1, TagTarget = 2, TagSpeed = 3, TagCycles = 4, TagHold = 5 };
+
+// Runs a step of a close; its failure is kept (the first one) instead of passed on, so that
+// the steps after it run too.
+template <class F>
+void Attempt(std::exception_ptr& failure, F step)
+{
+    try {
+        step();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+}
+
+// An exception's text as a sentence: a system message ends in its own full stop.
+std::string Sentence(std::string text)
+{
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+    return text;
+}
+
+// A failure kept by Attempt, in an error box.
+void ReportFailure(const std::exception_ptr& failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        MessageDlg(Sentence(e.what()), mtError, mbOK);
+    }
+}
 
 void ApplyRange(TNumEdit* edit, const TFieldRange& range)
 {
@@ -377,16 +407,13 @@ void TMOXLoadForm::FormClose(TObject*, TCloseAction&)
 {
     closing_ = true;
     int portIndex = ComPortCb->ItemIndex(), loadCell = loadcell_cb->ItemIndex();
-    std::string failure;
-    try {
-        ReadWriteSettings(false, portIndex, loadCell);
-    } catch (const std::exception& e) {
-        failure = e.what();
-    }
-    // The port closes whatever became of the settings.
-    CloseComPort();
-    USBPort->SetOpen(false);
-    if (!failure.empty()) MessageDlg(failure, mtError, mbOK);
+    // Each step runs whatever became of the one before, and a failure is reported once: the
+    // window closes all the same.
+    std::exception_ptr settingsFailure, portFailure;
+    Attempt(settingsFailure, [&] { ReadWriteSettings(false, portIndex, loadCell); });
+    Attempt(portFailure, [this] { CloseComPort(); });
+    for (const std::exception_ptr& failure : {settingsFailure, portFailure})
+        if (failure) ReportFailure(failure);
 }
 
 void TMOXLoadForm::ReadWriteSettings(bool read, int& portIndex, int& loadCellIndex)
@@ -426,11 +453,13 @@ void TMOXLoadForm::ComPortCbChange(TObject*)
 {
     // A change during a sequence ends its wait before the port goes.
     Protocol->Abort();
-    CloseComPort();
-    // The other kind's port closes too: its lines would still reach the reply handler.
-    USBPort->SetOpen(false);
-    if (InstrumentPort->Open()) InstrumentPort->SetOpen(false);
     portMode_ = PortModeSerial;
+    try {
+        CloseComPort();
+    } catch (const std::exception& e) {
+        PortFailed(e.what());
+        return;
+    }
     currentPort_ = 0;
     const int index = ComPortCb->ItemIndex();
     if (index < 1) {
@@ -454,12 +483,7 @@ void TMOXLoadForm::InstPortStart(int n)
             InstrumentPort->SetOpen(n > 0);
         }
     } catch (const std::exception& e) {
-        MessageDlg(std::string(e.what()) + ".  " + "Setting COM port to NONE.", mtError, mbOK);
-        if (!InstrumentPort->Open()) InstrumentPort->SetComNumber(0);
-        USBPort->SetOpen(false);
-        currentPort_ = 0;
-        ComPortCb->SetItemIndex(0);
-        SetSendErase(false);
+        PortFailed(e.what());
     }
     if (currentPort_ > 0) {
         if (portMode_ == PortModeSerial) {
@@ -470,16 +494,29 @@ void TMOXLoadForm::InstPortStart(int n)
     }
 }
 
+void TMOXLoadForm::PortFailed(const std::string& error)
+{
+    MessageDlg(Sentence(error) + "  " + "Setting COM port to NONE.", mtError, mbOK);
+    if (!InstrumentPort->Open()) InstrumentPort->SetComNumber(0);
+    USBPort->SetOpen(false);
+    currentPort_ = 0;
+    ComPortCb->SetItemIndex(0);
+    SetSendErase(false);
+}
+
 void TMOXLoadForm::CloseComPort()
 {
-    if (currentPort_ < 1) return;
+    // Both kinds close: a port of the other kind would still hand its lines to the reply
+    // handler. Every step runs: a port whose close fails is closed all the same (its
+    // component says so), and the first failure is passed on once nothing is left open.
+    std::exception_ptr failure;
     InstrumentPortPacket->SetEnabled(false);
-    if (portMode_ == PortModeUSB) {
-        USBPort->SetOpen(false);
-    } else if (InstrumentPort->Open()) {
-        InstrumentPort->BeginClose();
-        InstrumentPort->SetOpen(false);
+    if (InstrumentPort->Open()) {
+        Attempt(failure, [this] { InstrumentPort->BeginClose(); });
+        Attempt(failure, [this] { InstrumentPort->SetOpen(false); });
     }
+    Attempt(failure, [this] { USBPort->SetOpen(false); });
+    if (failure) std::rethrow_exception(failure);
 }
 
 void TMOXLoadForm::InstrumentPortPacketStringPacket(TObject*, const std::string& data)

@@ -113,6 +113,8 @@ public:
     bool LoadTestParam(const std::string& fileName, TStringGrid& grid);
     bool SaveTestParam(const std::string& fileName, TStringGrid& grid);
     void InstPortStart(int n);
+    // Closes the ports of both kinds; a port that fails to close counts as closed, and the
+    // first failure is raised once both are.
     void CloseComPort();
 
     const TTestModel& Test() const { return test_; }
@@ -129,6 +131,8 @@ private:
     void BindEvents();
     void ListComPorts();
     void SetSendErase(bool enabled);
+    // A port error: reported once, and no port is left.
+    void PortFailed(const std::string& error);
     void ModeClick(int mode);
     TRadioButton* ModeButton(int mode) const;
     void SelectMode(int mode);

@@ -38,12 +38,30 @@ std::function<void(HWND)> FileAnswer(const std::string& path)
     };
 }
 
+// The main window's close ends the application: it posts the quit.
+bool QuitPosted()
+{
+    MSG msg;
+    return PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != 0;
+}
+
 void TakeQuit()
 {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     }
 }
+
+// The real serial device, whose purges fail once it is pulled out, as they do when the USB
+// converter under a COM port goes.
+class TPulledOutDispatcher : public TSioWin32Dispatcher {
+public:
+    TPulledOutDispatcher(TComponent* owner, const std::atomic<bool>& pulled) : TSioWin32Dispatcher(owner), pulled_(pulled) {}
+    int Flush(bool input) override { return pulled_ ? -ERROR_BAD_COMMAND : TSioWin32Dispatcher::Flush(input); }
+
+private:
+    const std::atomic<bool>& pulled_;
+};
 
 class Window : public testing::Test {
 protected:
@@ -124,6 +142,116 @@ protected:
     TRecordingSink sink;
     TMOXLoadForm* form = nullptr;
 };
+
+// How a port fails to close, set up once it is open.
+enum TCloseFault { cfUSBClose, cfSerialFlush, cfSerialTrace };
+
+class PortFault : public Window {
+protected:
+    // A fresh window with the fault's port chosen, then broken.
+    void OpenBroken(TCloseFault fault)
+    {
+        Restart();
+        pulledOut = false;
+        if (fault == cfSerialFlush)
+            form->InstrumentPort->DispatcherFactory = [this](TSioCustomComPort& port) {
+                return new TPulledOutDispatcher(&port, pulledOut);
+            };
+        ChoosePort(fault == cfUSBClose ? com2 : com);
+        ASSERT_TRUE(form->Download->Enabled());
+        switch (fault) {
+        case cfUSBClose: driver.Configure(TStandInDriver::Device("VRWIN") + "fail FT_Close 4\n"); break;
+        case cfSerialFlush: pulledOut = true; break;
+        case cfSerialTrace:
+            // A trace that cannot be written when the close dumps it, with an erase in it.
+            form->InstrumentPort->TraceName = peer + "no such folder\\SERIAL.TRC";
+            form->InstrumentPort->StartTrace();
+            form->Erase->Execute();
+            ASSERT_EQ(form->memHints->Text(), "Test no. 0 erased");
+            break;
+        }
+    }
+    bool PortClosed(TCloseFault fault) const
+    {
+        if (fault == cfUSBClose) return !form->USBPort->Open();
+        return !form->InstrumentPort->Open() && form->InstrumentPort->State() == psClosed;
+    }
+    std::atomic<bool> pulledOut{false};
+};
+
+const char* const USBCloseError = "Error Closing USBPort:  General IO Error";
+
+TEST_F(PortFault, ThePortsErrorIsReportedOnceTheSettingsWrittenAndTheWindowCloses)
+{
+    const struct {
+        const char* what;
+        TCloseFault fault;
+        bool byButton;
+    } cases[] = {
+        {"FT_Close fails, Exit", cfUSBClose, false},
+        {"FT_Close fails, close button", cfUSBClose, true},
+        {"the flush fails, Exit", cfSerialFlush, false},
+        {"the flush fails, close button", cfSerialFlush, true},
+        {"the close's trace dump fails, Exit", cfSerialTrace, false},
+    };
+    for (const auto& c : cases) {
+        OpenBroken(c.fault);
+        const int index = form->ComPortCb->ItemIndex();
+        if (c.byButton) CloseButton();
+        else form->ExitAct->Execute();
+        ASSERT_EQ(sink.Requests.size(), 1u) << c.what;
+        EXPECT_EQ(sink.Requests[0].Caption, "Error") << c.what;
+        EXPECT_EQ(sink.Requests[0].Text.find(".."), std::string::npos) << sink.Requests[0].Text;
+        if (c.fault == cfUSBClose) {
+            EXPECT_EQ(sink.Requests[0].Text, std::string(USBCloseError) + ".") << c.what;
+        }
+        EXPECT_EQ(StoredPort(), index) << c.what;
+        EXPECT_TRUE(QuitPosted()) << c.what;
+        EXPECT_TRUE(PortClosed(c.fault)) << c.what;
+    }
+}
+
+// On a port change the error leaves no port, as an open that fails does; the port can then
+// be chosen again.
+TEST_F(PortFault, APortChangeThatFailsToCloseLeavesNoPort)
+{
+    const struct {
+        const char* what;
+        TCloseFault fault;
+        bool toNone;
+    } cases[] = {
+        {"FT_Close fails, NONE chosen", cfUSBClose, true},
+        {"FT_Close fails, the serial port chosen", cfUSBClose, false},
+        {"the flush fails, NONE chosen", cfSerialFlush, true},
+        {"the flush fails, the USB port chosen", cfSerialFlush, false},
+    };
+    for (const auto& c : cases) {
+        OpenBroken(c.fault);
+        const int broken = c.fault == cfUSBClose ? com2 : com;
+        if (c.toNone) ChooseIndex(0);
+        else ChoosePort(c.fault == cfUSBClose ? com : com2);
+        ASSERT_EQ(sink.Requests.size(), 1u) << c.what;
+        const std::string& text = sink.Requests[0].Text;
+        if (c.fault == cfUSBClose) {
+            EXPECT_EQ(text, std::string(USBCloseError) + ".  Setting COM port to NONE.") << c.what;
+        }
+        EXPECT_TRUE(text.ends_with(".  Setting COM port to NONE.")) << text;
+        EXPECT_EQ(text.find(".."), std::string::npos) << text;
+        EXPECT_EQ(sink.Requests[0].Caption, "Error") << c.what;
+        EXPECT_EQ(form->ComPortCb->ItemIndex(), 0) << c.what;
+        EXPECT_EQ(form->CurrentPort(), 0) << c.what;
+        EXPECT_FALSE(form->Download->Enabled()) << c.what;
+        EXPECT_FALSE(form->Erase->Enabled()) << c.what;
+        EXPECT_TRUE(PortClosed(c.fault)) << c.what;
+        EXPECT_FALSE(form->USBPort->Open() || form->InstrumentPort->Open()) << c.what;
+        // Plugged in again and chosen again, it works.
+        pulledOut = false;
+        ChoosePort(broken);
+        EXPECT_EQ(form->CurrentPort(), broken) << c.what;
+        EXPECT_TRUE(form->Download->Enabled()) << c.what;
+        EXPECT_EQ(sink.Requests.size(), 1u) << c.what;
+    }
+}
 
 bool Shows(TWinControl* control)
 {
