@@ -15,6 +15,7 @@ TMOXLoadForm* MOXLoadForm = nullptr;
 namespace {
 
 const char* const Unsaved = "Unsaved Script";
+const char* const NotSavedPrompt = "The current program is not saved.  Do you wish to save it before continuing?";
 const char* const FileFilter = "Tavrin Program Files|*.VRL";
 const char* const SendHint =
     "User defined tests are stored in memory slots within the VR7. Choose a slot from the 'Test no.' list and "
@@ -380,10 +381,10 @@ void TMOXLoadForm::FormCreate(TObject*)
     Protocol->Version = 12;
     SetHintText("");
     ComPortCbChange(ComPortCb);
-    saved_ = true;
     // The target type's change applies the masks and fills the grid's values.
     cb_targettype->OnChange(cb_targettype);
     for (int row = 0; row < GridRowCount; ++row) ProgramStrGrd->SetCells(0, row, GridCaptions[row]);
+    MarkSaved();
 }
 
 void TMOXLoadForm::FormActivate(TObject*)
@@ -400,6 +401,22 @@ void TMOXLoadForm::FormCloseQuery(TObject*, bool& canClose)
         Protocol->Abort();
         closeAfterSequence_ = true;
         canClose = false;
+        return;
+    }
+    // The close button leaves the edit being typed in as Exit does: what it holds counts.
+    CommitFocusedEdit();
+    canClose = AskToSave();
+}
+
+bool TMOXLoadForm::AskToSave()
+{
+    if (Saved()) return true;
+    switch (MessageDlg(NotSavedPrompt, mtConfirmation, mbYesNoCancel)) {
+    case IDYES:
+        SaveActExecute(SaveAct);
+        return Saved();
+    case IDNO: return true;
+    default: return false;
     }
 }
 
@@ -727,18 +744,21 @@ void TMOXLoadForm::UpdateParams()
 void TMOXLoadForm::OpenActExecute(TObject*)
 {
     CommitFocusedEdit();
+    // The test in hand is saved or let go first; Cancel keeps it as it is.
+    if (!AskToSave()) return;
     OpenDialog1->Title = "Open Program File";
     OpenDialog1->Filter = FileFilter;
     OpenDialog1->DefaultExt = "VRL";
     OpenDialog1->Options = ofHideReadOnly | ofFileMustExist;
     OpenDialog1->FileName = "*.VRL";
     OpenDialog1->InitialDir = lastFolder_;
-    if (OpenDialog1->Execute() && LoadTestParam(OpenDialog1->FileName, *ProgramStrGrd)) {
+    const bool loaded = OpenDialog1->Execute() && LoadTestParam(OpenDialog1->FileName, *ProgramStrGrd);
+    if (loaded) {
         StatusBar1->Panels(1).SetText(OpenDialog1->FileName);
-        saved_ = true;
         lastFolder_ = ExtractFilePath(OpenDialog1->FileName);
     }
     UpdateParams();
+    if (loaded) MarkSaved();
 }
 
 void TMOXLoadForm::SaveActExecute(TObject*)
@@ -753,7 +773,7 @@ void TMOXLoadForm::SaveActExecute(TObject*)
     SaveDialog1->InitialDir = lastFolder_;
     if (SaveDialog1->Execute() && SaveTestParam(SaveDialog1->FileName, *ProgramStrGrd)) {
         StatusBar1->Panels(1).SetText(SaveDialog1->FileName);
-        saved_ = true;
+        MarkSaved();
         lastFolder_ = ExtractFilePath(SaveDialog1->FileName);
     }
 }
@@ -789,6 +809,6 @@ void TMOXLoadForm::FinishSequence()
 
 void TMOXLoadForm::ExitActExecute(TObject*)
 {
-    CommitFocusedEdit();
+    // The close commits the edit being typed in and asks about an unsaved test.
     Close();
 }

@@ -172,7 +172,10 @@ TEST_F(MainWindow, TheSettingsAreWrittenAtCloseAndThePortCloses)
     form->loadcell_cb->SetItemIndex(2);
     form->loadcell_cb->OnChange(form->loadcell_cb);
     const int index = form->ComPortCb->ItemIndex();
+    sink.Answers = {IDNO};  // the changed test is not saved
     form->Close();
+    ASSERT_EQ(sink.Requests.size(), 1u);
+    sink.Requests.clear();
     EXPECT_FALSE(form->InstrumentPort->Open());
     EXPECT_EQ(form->SettingsFile(), SettingsFolder() + "tavrin.INI");
     TIniFile ini(settings);
@@ -346,7 +349,10 @@ TEST_F(MainWindow, TheValueBeingTypedIsCommittedBeforeEachAction)
             form->SaveAct->Execute();
             EXPECT_TRUE(cancel.answered);
         } else {
+            sink.Answers = {IDNO};  // the typed test is not saved
             form->ExitAct->Execute();
+            ASSERT_EQ(sink.Requests.size(), 1u);
+            sink.Requests.clear();
         }
         EXPECT_EQ(form->NumEdit1->Text(), Local("0.2")) << action;
         EXPECT_EQ(form->Test().PGM().substr(8, 2), "0B") << action;
@@ -429,6 +435,7 @@ TEST_F(MainWindow, ClosingDuringAWaitEndsItAndThenCloses)
     // The close comes while the first step waits.
     TTimer closer(nullptr);
     closer.SetInterval(100);
+    sink.Answers = {IDNO};  // once the wait has ended, the named test is not saved
     closer.OnTimer = [&](TObject*) {
         closer.SetEnabled(false);
         form->Close();
@@ -441,7 +448,7 @@ TEST_F(MainWindow, ClosingDuringAWaitEndsItAndThenCloses)
     EXPECT_TRUE(closedInside);
     EXPECT_EQ(Transcript(), "TXTHOST0\r");
     EXPECT_FALSE(form->InstrumentPort->Open());
-    EXPECT_TRUE(sink.Requests.empty());
+    EXPECT_EQ(sink.Requests.size(), 1u);
     TIniFile ini(settings);
     EXPECT_EQ(ini.ReadInteger("COMMS", "ComPort", -1), form->ComPortCb->ItemIndex());
 }

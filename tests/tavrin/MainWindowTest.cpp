@@ -14,6 +14,8 @@
 
 namespace {
 
+const char* const NotSaved = "The current program is not saved.  Do you wish to save it before continuing?";
+
 // A file dialog makes the folder it was left in the current one: the fixtures' full paths
 // are taken before any.
 std::string FixturePath(const char* name)
@@ -23,6 +25,8 @@ std::string FixturePath(const char* name)
     return path;
 }
 
+// Hold to time on the 1000g cell: target 20 mm, hold 30 s, trigger 5 g, speed 2 mm/s, slot 3.
+const std::string HoldFile = FixturePath("hold_trigger5_speed2.VRL");
 const std::string NormalFile = FixturePath("normal_mode.VRL");
 
 // Puts `path` into a file dialog and presses OK; an empty path cancels the dialog.
@@ -251,6 +255,182 @@ TEST_F(PortFault, APortChangeThatFailsToCloseLeavesNoPort)
         EXPECT_TRUE(form->Download->Enabled()) << c.what;
         EXPECT_EQ(sink.Requests.size(), 1u) << c.what;
     }
+}
+
+// What makes a test unsaved is a change of what it holds (its grid, which is the file, and so
+// its PGM line and name), not a visit to a control.
+TEST_F(Window, ExitAsksOnlyWhenTheTestChanged)
+{
+    const struct {
+        const char* what;
+        std::function<void()> act;
+        bool changes;
+    } cases[] = {
+        {"nothing", [] {}, false},
+        {"an edit visited and left", [&] { Enter(form->NumEdit2, form->NumEdit2->Text()); }, false},
+        {"the trigger typed as it was", [&] { Enter(form->NumEdit2, Local("0.00")); }, false},
+        {"a port chosen", [&] { ChoosePort(com); }, false},
+        {"the name typed and taken back",
+         [&] {
+             form->Edit1->SetText("AB");
+             form->Edit1->SetText("");
+         },
+         false},
+        {"the mode clicked twice", [&] {
+             form->rdoTPA->SetChecked(true);
+             form->rdoNormal->SetChecked(true);
+         },
+         false},
+        {"the trigger", [&] { Enter(form->NumEdit2, "5"); }, true},
+        {"the trigger still being typed", [&] {
+             form->NumEdit2->SetFocus();
+             PumpPending();
+             form->NumEdit2->SetText("5");
+         },
+         true},
+        {"the mode", [&] { form->rdoCycleToCount->SetChecked(true); }, true},
+        {"the slot",
+         [&] {
+             form->cbSlotNo->SetItemIndex(4);
+             form->cbSlotNo->OnChange(form->cbSlotNo);
+         },
+         true},
+        {"the name", [&] { form->Edit1->SetText("NEW"); }, true},
+        {"the re-trigger box", [&] { form->CheckBox1->SetChecked(false); }, true},
+        {"the load cell",
+         [&] {
+             form->loadcell_cb->SetItemIndex(3);
+             form->loadcell_cb->OnChange(form->loadcell_cb);
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        Restart();
+        c.act();
+        sink.Answers = {IDCANCEL};
+        form->ExitAct->Execute();
+        if (c.changes) {
+            ASSERT_EQ(sink.Requests.size(), 1u) << c.what;
+            EXPECT_EQ(sink.Requests[0].Text, NotSaved) << c.what;
+            EXPECT_EQ(sink.Requests[0].Flags & MB_TYPEMASK, static_cast<UINT>(MB_YESNOCANCEL)) << c.what;
+            EXPECT_FALSE(QuitPosted()) << c.what;
+        } else {
+            EXPECT_EQ(Texts(), std::vector<std::string>{}) << c.what;
+            EXPECT_TRUE(QuitPosted()) << c.what;
+        }
+    }
+}
+
+// The answers, by Exit and by the close button: Yes saves through the save dialog and closes
+// only once saved, No closes, Cancel keeps the window and its port.
+TEST_F(Window, TheAnswerToThePromptDecidesTheClose)
+{
+    const std::string saved = peer + "exit.VRL";
+    const struct {
+        const char* what;
+        bool byButton;
+        int answer;
+        bool saveInDialog;
+        bool closes;
+    } cases[] = {
+        {"Exit, Yes, saved", false, IDYES, true, true},
+        {"Exit, Yes, the save cancelled", false, IDYES, false, false},
+        {"Exit, No", false, IDNO, false, true},
+        {"Exit, Cancel", false, IDCANCEL, false, false},
+        {"button, Yes, saved", true, IDYES, true, true},
+        {"button, No", true, IDNO, false, true},
+        {"button, Cancel", true, IDCANCEL, false, false},
+    };
+    for (const auto& c : cases) {
+        Restart();
+        DeleteFileA(saved.c_str());
+        ChoosePort(com);
+        form->Edit1->SetText("EXITING");
+        sink.Answers = {c.answer};
+        {
+            TDialogAnswerer save("Save Program File", FileAnswer(c.saveInDialog ? saved : ""));
+            if (c.byButton) CloseButton();
+            else form->ExitAct->Execute();
+            EXPECT_EQ(save.answered, c.answer == IDYES) << c.what;
+            save.Stop();
+        }
+        EXPECT_EQ(Texts(), std::vector<std::string>{NotSaved}) << c.what;
+        EXPECT_EQ(QuitPosted(), c.closes) << c.what;
+        EXPECT_EQ(form->InstrumentPort->Open(), !c.closes) << c.what;
+        EXPECT_EQ(StoredPort(), c.closes ? IndexOfPort(com) : -1) << c.what;
+        const std::string file = ReadWholeFile(saved);
+        EXPECT_EQ(file.empty(), !c.saveInDialog) << c.what;
+        if (c.saveInDialog) {
+            EXPECT_NE(file.find("Test Name:\r\nEXITING\r\n"), std::string::npos) << c.what;
+            EXPECT_EQ(form->StatusBar1->Panels(1).Text(), saved) << c.what;
+        }
+    }
+}
+
+// Another file is opened only once the test in hand is saved or let go.
+TEST_F(Window, OpenAsksFirstWhenTheTestIsNotSaved)
+{
+    const std::string saved = peer + "before.VRL";
+    const struct {
+        const char* what;
+        int answer;
+        bool saveInDialog;
+        bool opens;
+    } cases[] = {
+        {"Cancel", IDCANCEL, false, false},
+        {"No", IDNO, false, true},
+        {"Yes, saved", IDYES, true, true},
+        {"Yes, the save cancelled", IDYES, false, false},
+    };
+    for (const auto& c : cases) {
+        Restart();
+        DeleteFileA(saved.c_str());
+        form->Edit1->SetText("EDITED");
+        Enter(form->NumEdit1, "3");
+        sink.Answers = {c.answer};
+        {
+            TDialogAnswerer save("Save Program File", FileAnswer(c.saveInDialog ? saved : ""));
+            TDialogAnswerer open("Open Program File", FileAnswer(HoldFile));
+            form->OpenAct->Execute();
+            EXPECT_EQ(save.answered, c.answer == IDYES) << c.what;
+            EXPECT_EQ(open.answered, c.opens) << c.what;
+            save.Stop();
+            open.Stop();
+        }
+        EXPECT_EQ(Texts(), std::vector<std::string>{NotSaved}) << c.what;
+        EXPECT_EQ(form->Test().Name(), c.opens ? "HOLD5" : "EDITED") << c.what;
+        EXPECT_EQ(form->NumEdit1->Text(), Local(c.opens ? "2." : "3.")) << c.what;
+        if (c.saveInDialog) {
+            EXPECT_NE(ReadWholeFile(saved).find("Test Name:\r\nEDITED\r\n"), std::string::npos) << c.what;
+        }
+        // A test just loaded is saved: Exit asks nothing.
+        sink.Requests.clear();
+        sink.Answers = {IDCANCEL};
+        form->ExitAct->Execute();
+        EXPECT_EQ(QuitPosted(), c.opens) << c.what;
+    }
+}
+
+// A test saved is saved until it changes again.
+TEST_F(Window, ASaveMakesTheTestSaved)
+{
+    const std::string saved = peer + "saved.VRL";
+    DeleteFileA(saved.c_str());
+    Restart();
+    form->Edit1->SetText("KEPT");
+    {
+        TDialogAnswerer save("Save Program File", FileAnswer(saved));
+        form->SaveAct->Execute();
+        ASSERT_TRUE(save.answered);
+    }
+    EXPECT_TRUE(form->Saved());
+    form->Edit1->SetText("CHANGED");
+    EXPECT_FALSE(form->Saved());
+    form->Edit1->SetText("KEPT");
+    EXPECT_TRUE(form->Saved());
+    form->ExitAct->Execute();
+    EXPECT_TRUE(sink.Requests.empty());
+    EXPECT_TRUE(QuitPosted());
 }
 
 bool Shows(TWinControl* control)
