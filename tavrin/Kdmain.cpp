@@ -726,9 +726,13 @@ bool TMOXLoadForm::SaveTestParam(const std::string& fileName, TStringGrid& grid)
 
 void TMOXLoadForm::UpdateParams()
 {
-    // The controls show what the test now holds; the focus ends on the mode's button.
+    // The controls show what the test now holds; the focus ends on the mode's button. The
+    // masks put each edit back to its default text, and an edit that a focus move below
+    // leaves (the one Open was run from, say) encodes what it shows: the edits show the
+    // test's values before any focus moves.
     loadcell_cb->SetItemIndex(test_.LoadCell());
     UpdateMasks();
+    ShowFields();
     cb_targettype->SetItemIndex(test_.TargetType());
     cb_returnatspd->SetItemIndex(test_.ReturnSpeed());
     CheckBox1->SetChecked(test_.Retrigger());

@@ -7,6 +7,7 @@
 #include "KDGlob.h"
 #include "Kdmain.h"
 #include "SioWin32.h"
+#include "Timer.h"
 
 #include <gtest/gtest.h>
 
@@ -27,6 +28,7 @@ std::string FixturePath(const char* name)
 
 // Hold to time on the 1000g cell: target 20 mm, hold 30 s, trigger 5 g, speed 2 mm/s, slot 3.
 const std::string HoldFile = FixturePath("hold_trigger5_speed2.VRL");
+const char* const HoldPGM = "PGM100321D107D001E0000010";
 const std::string NormalFile = FixturePath("normal_mode.VRL");
 
 // Puts `path` into a file dialog and presses OK; an empty path cancels the dialog.
@@ -137,6 +139,22 @@ protected:
         return texts;
     }
 
+    // Runs Send or Erase and returns what the instrument received. A reply that comes while
+    // the sequence's wait sleeps in WaitMessage is seen only with the next message: a tick
+    // after the step's own time-out ends such a hang, and the time taken tells of it.
+    std::string RunSequence(TAction* action)
+    {
+        const size_t before = Transcript().size();
+        TTimer watchdog(nullptr);
+        watchdog.SetInterval(5000);
+        watchdog.OnTimer = [&](TObject*) { watchdog.SetEnabled(false); };
+        watchdog.SetEnabled(true);
+        const DWORD start = GetTickCount();
+        action->Execute();
+        EXPECT_LT(GetTickCount() - start, 4000u) << "the sequence's wait slept through a reply";
+        return Transcript().substr(before);
+    }
+
     int StoredPort() const { return TIniFile(settings).ReadInteger("COMMS", "ComPort", -1); }
 
     std::string settings, peer;
@@ -146,6 +164,56 @@ protected:
     TRecordingSink sink;
     TMOXLoadForm* form = nullptr;
 };
+
+// Open from a toolbar item leaves the focus in the edit being typed in; the edit's exit then
+// comes while the test is being shown, and must find the test's value there.
+TEST_F(Window, OpenShowsEncodesAndSendsTheTestWhicheverEditHasTheFocus)
+{
+    // Typed in: Hold to time on the 100g cell, trigger 5 g, speed 2 mm/s, slot 0.
+    const std::string typedPGM = "PGM101F41D1000A0000000010";
+    const struct {
+        const char* what;
+        TNumEdit* TMOXLoadForm::*edit;
+        bool chooseFile;
+    } cases[] = {
+        {"trigger, the file chosen", &TMOXLoadForm::NumEdit2, true},
+        {"speed, the file chosen", &TMOXLoadForm::NumEdit1, true},
+        {"trigger, the dialog cancelled", &TMOXLoadForm::NumEdit2, false},
+        {"speed, the dialog cancelled", &TMOXLoadForm::NumEdit1, false},
+    };
+    for (const auto& c : cases) {
+        Restart();
+        ChoosePort(com);
+        if (!c.chooseFile) {
+            form->rdoHoldToTime->SetChecked(true);
+            Enter(form->NumEdit2, "5");
+            Enter(form->NumEdit1, "2");
+            form->Edit1->SetText("HOLD5");
+            sink.Answers = {IDNO};  // open without saving the typed test
+        }
+        (form->*c.edit)->SetFocus();
+        PumpPending();
+        {
+            TDialogAnswerer open("Open Program File", FileAnswer(c.chooseFile ? HoldFile : ""));
+            form->OpenAct->Execute();
+            ASSERT_TRUE(open.answered) << c.what;
+        }
+        EXPECT_EQ(Texts(), c.chooseFile ? std::vector<std::string>{} : std::vector<std::string>{NotSaved}) << c.what;
+        const std::string pgm = c.chooseFile ? HoldPGM : typedPGM;
+        EXPECT_TRUE(form->rdoHoldToTime->Checked()) << c.what;
+        // The masks keep their decimal point: "5." is 5.
+        EXPECT_EQ(form->NumEdit2->Text(), Local("5.")) << c.what;
+        EXPECT_EQ(form->NumEdit1->Text(), Local("2.")) << c.what;
+        EXPECT_EQ(form->nedt_targettime->Text(), c.chooseFile ? "30" : "0") << c.what;
+        EXPECT_EQ(form->nedt_targetval->Text(), Local(c.chooseFile ? "20." : "0.1")) << c.what;
+        EXPECT_EQ(form->ProgramStrGrd->Cells(1, 4), "5") << c.what;
+        EXPECT_EQ(form->ProgramStrGrd->Cells(1, 5), "2") << c.what;
+        EXPECT_EQ(form->Test().PGM(), pgm) << c.what;
+        EXPECT_EQ(RunSequence(form->Download),
+                  std::string(c.chooseFile ? "TXTHOST3" : "TXTHOST0") + "\rTXTNAME01HOLD5\r" + pgm + "\r")
+            << c.what;
+    }
+}
 
 // How a port fails to close, set up once it is open.
 enum TCloseFault { cfUSBClose, cfSerialFlush, cfSerialTrace };
@@ -170,7 +238,7 @@ protected:
             // A trace that cannot be written when the close dumps it, with an erase in it.
             form->InstrumentPort->TraceName = peer + "no such folder\\SERIAL.TRC";
             form->InstrumentPort->StartTrace();
-            form->Erase->Execute();
+            RunSequence(form->Erase);
             ASSERT_EQ(form->memHints->Text(), "Test no. 0 erased");
             break;
         }
