@@ -621,17 +621,41 @@ TEST_F(TestFile, LenientFilesLoadWithTheirValuesMadeValid)
     EXPECT_EQ(form->ProgramStrGrd->Cells(1, 13), "TWELVECH");
 }
 
-TEST_F(MainWindow, AScreenshotOfTheMainWindow)
+// The window after a Hold-mode setup, as the screen shows it; the picture is kept for a
+// person to look at.
+TEST_F(MainWindow, AHoldTestAsTheWindowShowsIt)
 {
     Start();
     form->Edit1->SetText("BREAD");
     form->rdoHoldToTime->SetChecked(true);
     PumpPending();
+    Enter(form->nedt_targettime, "30");
+    Enter(form->nedt_recoverytime, "12");
     form->nedt_targetval->SetFocus();
     PumpPending();
     RedrawWindow(form->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     PumpPending();
-    const std::string path = ArtifactPath("tavrin-main.bmp");
+    // What the screen has at the middle of each control.
+    const auto onTop = [](TWinControl* control) {
+        RECT r;
+        GetWindowRect(control->Handle(), &r);
+        return WindowFromPoint({(r.left + r.right) / 2, (r.top + r.bottom) / 2}) == control->Handle();
+    };
+    // Hold and cycles share one spot: the hold edit is the one there, and it takes typing.
+    EXPECT_TRUE(onTop(form->nedt_targettime));
+    EXPECT_TRUE(IsWindowVisible(form->HoldLbl->Handle()));
+    EXPECT_FALSE(IsWindowVisible(form->nedt_cyclecnt->Handle()));
+    EXPECT_FALSE(IsWindowVisible(form->CycleLbl->Handle()));
+    EXPECT_TRUE(onTop(form->nedt_recoverytime));
+    EXPECT_TRUE(IsWindowEnabled(form->nedt_recoverytime->Handle()));
+    EXPECT_TRUE(form->rdoHoldToTime->Checked());
+    const struct {
+        int row;
+        const char* value;
+    } rows[] = {{0, "1"}, {3, "30"}, {8, "12"}, {11, "01"}, {13, "BREAD"}};
+    for (const auto& r : rows) EXPECT_EQ(form->ProgramStrGrd->Cells(1, r.row), r.value) << r.row;
+    EXPECT_EQ(form->Test().PGM().substr(15, 6), "01E00C");
+    const std::string path = ArtifactPath("tavrin-hold.bmp");
     ASSERT_TRUE(SaveScreenshot(form->Handle(), path)) << path;
 }
 
