@@ -7,6 +7,7 @@
 #include "SysUtils.h"
 
 #include <algorithm>
+#include <exception>
 #include <memory>
 
 TMOXLoadForm* MOXLoadForm = nullptr;
@@ -14,6 +15,7 @@ TMOXLoadForm* MOXLoadForm = nullptr;
 namespace {
 
 const char* const Unsaved = "Unsaved Script";
+const char* const NotSavedPrompt = "The current program is not saved.  Do you wish to save it before continuing?";
 const char* const FileFilter = "Tavrin Program Files|*.VRL";
 const char* const SendHint =
     "User defined tests are stored in memory slots within the VR7. Choose a slot from the 'Test no.' list and "
@@ -28,6 +30,45 @@ const char* const EraseHint =
 
 // The hint box's text for each numeric edit, by its Tag.
 enum { TagTrigger = 1, TagTarget = 2, TagSpeed = 3, TagCycles = 4, TagHold = 5 };
+
+// Runs a step of a close; its failure is kept (the first one) instead of passed on, so that
+// the steps after it run too.
+template <class F>
+void Attempt(std::exception_ptr& failure, F step)
+{
+    try {
+        step();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+}
+
+// An exception's text as a sentence: a system message ends in its own full stop.
+std::string Sentence(std::string text)
+{
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+    return text;
+}
+
+// A failure kept by Attempt, in an error box.
+void ReportFailure(const std::exception_ptr& failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        MessageDlg(Sentence(e.what()), mtError, mbOK);
+    }
+}
+
+void ApplyRange(TNumEdit* edit, const TFieldRange& range)
+{
+    edit->SetMask(range.Mask);
+    // The widest range first, so that neither bound is ever taken for the other.
+    edit->SetMaximum(9999999.0);
+    edit->SetMinimum(range.Minimum);
+    edit->SetMaximum(range.Maximum);
+    edit->SetDefVal(range.DefVal);
+}
 
 template <class T>
 T* Make(TWinControl* parent, int left, int top, int width, int height)
@@ -200,8 +241,8 @@ void TMOXLoadForm::BuildControls()
     nedt_cyclecnt->Tag = TagCycles;
     nedt_targettime->Tag = TagHold;
     for (TNumEdit* edit : {nedt_targetval, NumEdit2, NumEdit1, nedt_cyclecnt, nedt_targettime}) edit->ShowMsg = true;
-    nedt_recoverytime->SetMask("9999;1; ");
-    nedt_recoverytime->SetDefVal(0);
+    // Its mask and range are the form's own, set once.
+    ApplyRange(nedt_recoverytime, test_.Range(nfRecovery));
 
     memHints = Make<TMemo>(this, 414, 44, 244, 132);
     memHints->SetReadOnly(true);
@@ -396,10 +437,10 @@ void TMOXLoadForm::FormCreate(TObject*)
     Protocol->Version = 12;
     SetHintText("");
     ComPortCbChange(ComPortCb);
-    saved_ = true;
     // The target type's change applies the masks and fills the grid's values.
     cb_targettype->OnChange(cb_targettype);
     for (int row = 0; row < GridRowCount; ++row) ProgramStrGrd->SetCells(0, row, GridCaptions[row]);
+    MarkSaved();
 }
 
 void TMOXLoadForm::FormActivate(TObject*)
@@ -416,6 +457,22 @@ void TMOXLoadForm::FormCloseQuery(TObject*, bool& canClose)
         Protocol->Abort();
         closeAfterSequence_ = true;
         canClose = false;
+        return;
+    }
+    // The close button leaves the edit being typed in as Exit does: what it holds counts.
+    CommitFocusedEdit();
+    canClose = AskToSave();
+}
+
+bool TMOXLoadForm::AskToSave()
+{
+    if (Saved()) return true;
+    switch (MessageDlg(NotSavedPrompt, mtConfirmation, mbYesNoCancel)) {
+    case IDYES:
+        SaveActExecute(SaveAct);
+        return Saved();
+    case IDNO: return true;
+    default: return false;
     }
 }
 
@@ -423,16 +480,13 @@ void TMOXLoadForm::FormClose(TObject*, TCloseAction&)
 {
     closing_ = true;
     int portIndex = ComPortCb->ItemIndex(), loadCell = loadcell_cb->ItemIndex();
-    std::string failure;
-    try {
-        ReadWriteSettings(false, portIndex, loadCell);
-    } catch (const std::exception& e) {
-        failure = e.what();
-    }
-    // The port closes whatever became of the settings.
-    CloseComPort();
-    USBPort->SetOpen(false);
-    if (!failure.empty()) MessageDlg(failure, mtError, mbOK);
+    // Each step runs whatever became of the one before, and a failure is reported once: the
+    // window closes all the same.
+    std::exception_ptr settingsFailure, portFailure;
+    Attempt(settingsFailure, [&] { ReadWriteSettings(false, portIndex, loadCell); });
+    Attempt(portFailure, [this] { CloseComPort(); });
+    for (const std::exception_ptr& failure : {settingsFailure, portFailure})
+        if (failure) ReportFailure(failure);
 }
 
 namespace {
@@ -490,11 +544,13 @@ void TMOXLoadForm::ComPortCbChange(TObject*)
 {
     // A change during a sequence ends its wait before the port goes.
     Protocol->Abort();
-    CloseComPort();
-    // The other kind's port closes too: its lines would still reach the reply handler.
-    USBPort->SetOpen(false);
-    if (InstrumentPort->Open()) InstrumentPort->SetOpen(false);
     portMode_ = PortModeSerial;
+    try {
+        CloseComPort();
+    } catch (const std::exception& e) {
+        PortFailed(e.what());
+        return;
+    }
     currentPort_ = 0;
     const int index = ComPortCb->ItemIndex();
     if (index < 1) {
@@ -518,12 +574,7 @@ void TMOXLoadForm::InstPortStart(int n)
             InstrumentPort->SetOpen(n > 0);
         }
     } catch (const std::exception& e) {
-        MessageDlg(std::string(e.what()) + ".  " + "Setting COM port to NONE.", mtError, mbOK);
-        if (!InstrumentPort->Open()) InstrumentPort->SetComNumber(0);
-        USBPort->SetOpen(false);
-        currentPort_ = 0;
-        ComPortCb->SetItemIndex(0);
-        SetSendErase(false);
+        PortFailed(e.what());
     }
     if (currentPort_ > 0) {
         if (portMode_ == PortModeSerial) {
@@ -534,16 +585,29 @@ void TMOXLoadForm::InstPortStart(int n)
     }
 }
 
+void TMOXLoadForm::PortFailed(const std::string& error)
+{
+    MessageDlg(Sentence(error) + "  " + "Setting COM port to NONE.", mtError, mbOK);
+    if (!InstrumentPort->Open()) InstrumentPort->SetComNumber(0);
+    USBPort->SetOpen(false);
+    currentPort_ = 0;
+    ComPortCb->SetItemIndex(0);
+    SetSendErase(false);
+}
+
 void TMOXLoadForm::CloseComPort()
 {
-    if (currentPort_ < 1) return;
+    // Both kinds close: a port of the other kind would still hand its lines to the reply
+    // handler. Every step runs: a port whose close fails is closed all the same (its
+    // component says so), and the first failure is passed on once nothing is left open.
+    std::exception_ptr failure;
     InstrumentPortPacket->SetEnabled(false);
-    if (portMode_ == PortModeUSB) {
-        USBPort->SetOpen(false);
-    } else if (InstrumentPort->Open()) {
-        InstrumentPort->BeginClose();
-        InstrumentPort->SetOpen(false);
+    if (InstrumentPort->Open()) {
+        Attempt(failure, [this] { InstrumentPort->BeginClose(); });
+        Attempt(failure, [this] { InstrumentPort->SetOpen(false); });
     }
+    Attempt(failure, [this] { USBPort->SetOpen(false); });
+    if (failure) std::rethrow_exception(failure);
 }
 
 void TMOXLoadForm::InstrumentPortPacketStringPacket(TObject*, const std::string& data)
@@ -570,10 +634,10 @@ void TMOXLoadForm::ModeClick(int mode)
         c->Hide();
     test_.SetMode(mode);
     cb_testtype->SetItemIndex(test_.TestTypeIndex());
-    // In Normal mode there is no recovery to edit; the others show its box, still read-only.
-    nedt_recoverytime->SetVisible(mode != 0);
-    RecoveryLbl->SetVisible(mode != 0);
-    RecoveryUnitLbl->SetVisible(mode != 0);
+    // A Normal test has no recovery time; the other modes show its edit for typing.
+    for (TControl* c : std::initializer_list<TControl*>{nedt_recoverytime, RecoveryLbl, RecoveryUnitLbl})
+        c->SetVisible(mode != 0);
+    nedt_recoverytime->SetEnabled(mode != 0);
     switch (mode) {
     case 0:
         nedt_targettime->SetEnabled(false);
@@ -627,15 +691,7 @@ void TMOXLoadForm::UpdateMasks()
 {
     for (int f = 0; f < NumFieldCount; ++f) {
         const TNumField field = static_cast<TNumField>(f);
-        if (field == nfRecovery) continue;  // its mask is the form's own
-        const TFieldRange range = test_.Range(field);
-        TNumEdit* edit = EditOf(field);
-        edit->SetMask(range.Mask);
-        // The widest range first, so that neither bound is ever taken for the other.
-        edit->SetMaximum(9999999.0);
-        edit->SetMinimum(range.Minimum);
-        edit->SetMaximum(range.Maximum);
-        edit->SetDefVal(range.DefVal);
+        if (field != nfRecovery) ApplyRange(EditOf(field), test_.Range(field));
     }
 }
 
@@ -747,9 +803,13 @@ bool TMOXLoadForm::SaveTestParam(const std::string& fileName, TStringGrid& grid)
 
 void TMOXLoadForm::UpdateParams()
 {
-    // The controls show what the test now holds; the focus ends on the mode's button.
+    // The controls show what the test now holds; the focus ends on the mode's button. The
+    // masks put each edit back to its default text, and an edit that a focus move below
+    // leaves (the one Open was run from, say) encodes what it shows: the edits show the
+    // test's values before any focus moves.
     loadcell_cb->SetItemIndex(test_.LoadCell());
     UpdateMasks();
+    ShowFields();
     cb_targettype->SetItemIndex(test_.TargetType());
     cb_returnatspd->SetItemIndex(test_.ReturnSpeed());
     CheckBox1->SetChecked(test_.Retrigger());
@@ -765,18 +825,21 @@ void TMOXLoadForm::UpdateParams()
 void TMOXLoadForm::OpenActExecute(TObject*)
 {
     CommitFocusedEdit();
+    // The test in hand is saved or let go first; Cancel keeps it as it is.
+    if (!AskToSave()) return;
     OpenDialog1->Title = "Open Program File";
     OpenDialog1->Filter = FileFilter;
     OpenDialog1->DefaultExt = "VRL";
     OpenDialog1->Options = ofHideReadOnly | ofFileMustExist;
     OpenDialog1->FileName = "*.VRL";
     OpenDialog1->InitialDir = lastFolder_;
-    if (OpenDialog1->Execute() && LoadTestParam(OpenDialog1->FileName, *ProgramStrGrd)) {
+    const bool loaded = OpenDialog1->Execute() && LoadTestParam(OpenDialog1->FileName, *ProgramStrGrd);
+    if (loaded) {
         StatusBar1->Panels(1).SetText(OpenDialog1->FileName);
-        saved_ = true;
         lastFolder_ = ExtractFilePath(OpenDialog1->FileName);
     }
     UpdateParams();
+    if (loaded) MarkSaved();
 }
 
 void TMOXLoadForm::SaveActExecute(TObject*)
@@ -791,7 +854,7 @@ void TMOXLoadForm::SaveActExecute(TObject*)
     SaveDialog1->InitialDir = lastFolder_;
     if (SaveDialog1->Execute() && SaveTestParam(SaveDialog1->FileName, *ProgramStrGrd)) {
         StatusBar1->Panels(1).SetText(SaveDialog1->FileName);
-        saved_ = true;
+        MarkSaved();
         lastFolder_ = ExtractFilePath(SaveDialog1->FileName);
     }
 }
@@ -827,6 +890,6 @@ void TMOXLoadForm::FinishSequence()
 
 void TMOXLoadForm::ExitActExecute(TObject*)
 {
-    CommitFocusedEdit();
+    // The close commits the edit being typed in and asks about an unsaved test.
     Close();
 }

@@ -149,6 +149,8 @@ public:
     bool LoadTestParam(const std::string& fileName, TStringGrid& grid);
     bool SaveTestParam(const std::string& fileName, TStringGrid& grid);
     void InstPortStart(int n);
+    // Closes the ports of both kinds; a port that fails to close counts as closed, and the
+    // first failure is raised once both are.
     void CloseComPort();
 
     const TTestModel& Test() const { return test_; }
@@ -158,13 +160,21 @@ public:
     const std::string& SettingsFile() const { return settingsFile_; }
     const std::string& DataFolder() const { return dataFolder_; }
     const std::string& LastFolder() const { return lastFolder_; }
-    bool Saved() const { return saved_; }
+    // The test holds what it held at start-up or at its last load or save: its grid, which
+    // is the file and so the PGM line and the name, is unchanged.
+    bool Saved() const { return test_.Grid() == savedGrid_; }
 
 private:
     void BuildControls();
     void BindEvents();
     void ListComPorts();
     void SetSendErase(bool enabled);
+    // A port error: reported once, and no port is left.
+    void PortFailed(const std::string& error);
+    // The prompt for a test not saved, before it goes: true when the caller may go on (the
+    // test was saved, or No).
+    bool AskToSave();
+    void MarkSaved() { savedGrid_ = test_.Grid(); }
     void ModeClick(int mode);
     TRadioButton* ModeButton(int mode) const;
     void SelectMode(int mode);
@@ -190,7 +200,7 @@ private:
     int portMode_ = PortModeSerial;
     int currentPort_ = 0;
     TUSBPortArray usbList_;
-    bool saved_ = false;
+    std::array<std::string, GridRowCount> savedGrid_;
     bool closeAfterSequence_ = false;
     bool closing_ = false;
 };

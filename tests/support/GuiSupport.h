@@ -60,6 +60,17 @@ inline void TypeChars(HWND window, const std::string& text)
     PumpPending();
 }
 
+// Puts `text` into `edit` while it has the focus, then moves the focus to `next` as the Tab
+// key would: the edit's exit handlers run.
+inline void EnterAndLeave(TWinControl* edit, const std::string& text, TWinControl* next)
+{
+    edit->SetFocus();
+    PumpPending();
+    edit->SetText(text);
+    next->SetFocus();
+    PumpPending();
+}
+
 // Presses the keys in order and lets them go in reverse, as fingers on the keyboard do
 // ({VK_CONTROL, 'S'} is Ctrl+S). They reach the focus of the foreground window.
 inline testing::AssertionResult PressKeys(std::initializer_list<WORD> keys)
@@ -103,7 +114,7 @@ public:
     TDialogAnswerer(std::string title, std::function<void(HWND)> answer, DWORD boundMs = 10000)
         : thread_([this, title, answer, boundMs] {
               const DWORD start = GetTickCount();
-              while (GetTickCount() - start < boundMs) {
+              while (!stop_ && GetTickCount() - start < boundMs) {
                   HWND found = nullptr;
                   while ((found = FindWindowExA(nullptr, found, "#32770", title.c_str()))) {
                       DWORD pid = 0;
@@ -121,8 +132,11 @@ public:
     }
     ~TDialogAnswerer() { thread_.join(); }
     std::atomic<bool> answered{false};
+    // Stops looking, for a dialog that must not come: check `answered` first.
+    void Stop() { stop_ = true; }
 
 private:
+    std::atomic<bool> stop_{false};
     std::thread thread_;
 };
 

@@ -69,14 +69,7 @@ protected:
     }
 
     // Types into an edit as the user would and leaves it with the Tab key's focus move.
-    void Enter(TWinControl* edit, const std::string& text)
-    {
-        edit->SetFocus();
-        PumpPending();
-        edit->SetText(text);
-        form->Edit1->SetFocus();
-        PumpPending();
-    }
+    void Enter(TWinControl* edit, const std::string& text) { EnterAndLeave(edit, text, form->Edit1); }
 
     void SetName(const std::string& name)
     {

@@ -93,7 +93,10 @@ TEST_F(MainWindow, TheSettingsAreWrittenAtCloseAndThePortCloses)
     form->loadcell_cb->SetItemIndex(2);
     form->loadcell_cb->OnChange(form->loadcell_cb);
     const int index = form->ComPortCb->ItemIndex();
+    sink.Answers = {IDNO};  // the changed test is not saved
     form->Close();
+    ASSERT_EQ(sink.Requests.size(), 1u);
+    sink.Requests.clear();
     EXPECT_FALSE(form->InstrumentPort->Open());
     EXPECT_EQ(form->SettingsFile(), SettingsFolder() + "tavrin.INI");
     TIniFile ini(settings);
@@ -255,7 +258,10 @@ TEST_F(MainWindow, TheValueBeingTypedIsCommittedBeforeEachAction)
             form->SaveAct->Execute();
             EXPECT_TRUE(cancel.answered);
         } else {
+            sink.Answers = {IDNO};  // the typed test is not saved
             form->ExitAct->Execute();
+            ASSERT_EQ(sink.Requests.size(), 1u);
+            sink.Requests.clear();
         }
         EXPECT_EQ(form->NumEdit1->Text(), Local("0.2")) << action;
         EXPECT_EQ(form->Test().PGM().substr(8, 2), "0B") << action;
@@ -327,6 +333,7 @@ TEST_F(MainWindow, ClosingDuringAWaitEndsItAndThenCloses)
     // The close comes while the first step waits.
     TTimer closer(nullptr);
     closer.SetInterval(100);
+    sink.Answers = {IDNO};  // once the wait has ended, the named test is not saved
     closer.OnTimer = [&](TObject*) {
         closer.SetEnabled(false);
         form->Close();
@@ -339,7 +346,7 @@ TEST_F(MainWindow, ClosingDuringAWaitEndsItAndThenCloses)
     EXPECT_TRUE(closedInside);
     EXPECT_EQ(Transcript(), "TXTHOST0\r");
     EXPECT_FALSE(form->InstrumentPort->Open());
-    EXPECT_TRUE(sink.Requests.empty());
+    EXPECT_EQ(sink.Requests.size(), 1u);
     TIniFile ini(settings);
     EXPECT_EQ(ini.ReadInteger("COMMS", "ComPort", -1), form->ComPortCb->ItemIndex());
 }
@@ -378,17 +385,41 @@ TEST_F(MainWindow, AStatusLineAtRestStartsNoTimeOut)
     EXPECT_FALSE(PumpUntil([&] { return !sink.Requests.empty(); }, 600));
 }
 
-TEST_F(MainWindow, AScreenshotOfTheMainWindow)
+// The window after a Hold-mode setup, as the screen shows it; the picture is kept for a
+// person to look at.
+TEST_F(MainWindow, AHoldTestAsTheWindowShowsIt)
 {
     Start();
     form->Edit1->SetText("BREAD");
     form->rdoHoldToTime->SetChecked(true);
     PumpPending();
+    Enter(form->nedt_targettime, "30");
+    Enter(form->nedt_recoverytime, "12");
     form->nedt_targetval->SetFocus();
     PumpPending();
     RedrawWindow(form->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     PumpPending();
-    const std::string path = ArtifactPath("tavrin-main.bmp");
+    // What the screen has at the middle of each control.
+    const auto onTop = [](TWinControl* control) {
+        RECT r;
+        GetWindowRect(control->Handle(), &r);
+        return WindowFromPoint({(r.left + r.right) / 2, (r.top + r.bottom) / 2}) == control->Handle();
+    };
+    // Hold and cycles share one spot: the hold edit is the one there, and it takes typing.
+    EXPECT_TRUE(onTop(form->nedt_targettime));
+    EXPECT_TRUE(IsWindowVisible(form->HoldLbl->Handle()));
+    EXPECT_FALSE(IsWindowVisible(form->nedt_cyclecnt->Handle()));
+    EXPECT_FALSE(IsWindowVisible(form->CycleLbl->Handle()));
+    EXPECT_TRUE(onTop(form->nedt_recoverytime));
+    EXPECT_TRUE(IsWindowEnabled(form->nedt_recoverytime->Handle()));
+    EXPECT_TRUE(form->rdoHoldToTime->Checked());
+    const struct {
+        int row;
+        const char* value;
+    } rows[] = {{0, "1"}, {3, "30"}, {8, "12"}, {11, "01"}, {13, "BREAD"}};
+    for (const auto& r : rows) EXPECT_EQ(form->ProgramStrGrd->Cells(1, r.row), r.value) << r.row;
+    EXPECT_EQ(form->Test().PGM().substr(15, 6), "01E00C");
+    const std::string path = ArtifactPath("tavrin-hold.bmp");
     ASSERT_TRUE(SaveScreenshot(form->Handle(), path)) << path;
 }
 
