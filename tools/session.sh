@@ -7,6 +7,10 @@
 # (/dev/ttyS0 is the kernel console here; Wine would map it to COM1). With
 # TAVRIN_USER_DISPLAY=1 and a DISPLAY that answers, Wine's desktop shows there instead of
 # on Xvfb (the demo); the command then sees TAVRIN_USER_DISPLAY=1, else it is empty.
+# A second prefix, TAVRIN_COMMA_PREFIX, in a German locale and on an Xvfb of its own
+# (TAVRIN_COMMA_DISPLAY), serves the runs meant for the decimal comma (tools/test-env): in
+# one prefix, a process's locale settings are shared through the registry with every
+# process starting beside it.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -35,6 +39,8 @@ for v in http_proxy https_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY ALL_PR
   unset "$v"
 done
 export WINEPREFIX="$build/wineprefix"
+export TAVRIN_COMMA_PREFIX="$build/wineprefix-comma"
+prefixes=("$WINEPREFIX" "$TAVRIN_COMMA_PREFIX")
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export PTYMODEM_DIR="$build/ptymodem/lines"
@@ -44,8 +50,10 @@ pids=()
 stop() {
   local rc=$?
   trap - EXIT INT TERM
-  # Our own server and the Wine processes it serves; then what we started, by pid.
-  [ -d "$WINEPREFIX" ] && wineserver -k >/dev/null 2>&1 || true
+  # Our own servers and the Wine processes they serve; then what we started, by pid.
+  for prefix in "${prefixes[@]}"; do
+    [ -d "$prefix" ] && WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+  done
   for pid in "${pids[@]}"; do
     kill "$pid" 2>/dev/null || true
   done
@@ -65,9 +73,11 @@ mkdir -p "$(dirname "$lib32")" "$(dirname "$lib64")" "$PTYMODEM_DIR"
 [ "$lib64" -nt "$src" ] || gcc -O2 -Wall -shared -fPIC -o "$lib64" "$src" -ldl -lpthread
 export LD_PRELOAD="$build/ptymodem/\$LIB/libptymodem.so${LD_PRELOAD:+ $LD_PRELOAD}"
 
-# A wineserver left by an earlier session on this prefix would serve clients outside our
+# A wineserver left by an earlier session on a prefix would serve clients outside our
 # namespace; end it before starting ours.
-[ -d "$WINEPREFIX" ] && { wineserver -k >/dev/null 2>&1 || true; wineserver -w >/dev/null 2>&1 || true; }
+for prefix in "${prefixes[@]}"; do
+  [ -d "$prefix" ] && { WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true; WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1 || true; }
+done
 
 # TAVRIN_USER_DISPLAY=1 with a DISPLAY that answers: the programs show there instead.
 if [ -n "${TAVRIN_USER_DISPLAY:-}" ] && [ -n "${DISPLAY:-}" ] && xset q >/dev/null 2>&1; then
@@ -76,45 +86,83 @@ else
   user_display=
 fi
 
-exec 3>&-
-if [ -z "$user_display" ]; then
+# Starts an Xvfb of its own and sets `display` to it.
+start_xvfb() {
+  local display_file
   display_file=$(mktemp)
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$display_file" </dev/null >/dev/null 2>&1 &
-  pids+=($!)
+  local xvfb=$!
+  pids+=($xvfb)
   for _ in $(seq 1 100); do
     [ -s "$display_file" ] && break
-    kill -0 "${pids[0]}" 2>/dev/null || { echo "session: Xvfb did not start" >&2; exit 1; }
+    kill -0 "$xvfb" 2>/dev/null || { echo "session: Xvfb did not start" >&2; exit 1; }
     sleep 0.1
   done
   [ -s "$display_file" ] || { echo "session: Xvfb gave no display" >&2; exit 1; }
-  export DISPLAY=":$(head -n1 "$display_file")"
+  display=":$(head -n1 "$display_file")"
   rm -f "$display_file"
+}
+
+exec 3>&-
+if [ -z "$user_display" ]; then
+  start_xvfb
+  export DISPLAY=$display
 fi
+# The German prefix's desktop has a screen of its own: the mouse of one desktop's tests
+# never moves over the other's.
+start_xvfb
+export TAVRIN_COMMA_DISPLAY=$display
 export TAVRIN_USER_DISPLAY=$user_display
 
-if [ ! -f "$WINEPREFIX/.tavrin-ready" ]; then
-  echo "session: making the Wine prefix (once)" >&2
-  rm -rf "$WINEPREFIX"
+# Makes a prefix once: Wine's virtual desktop, no COM port of the machine. LC_ALL is the
+# locale its processes will run in.
+make_prefix() {
+  local prefix=$1 locale=$2
+  [ -f "$prefix/.tavrin-ready" ] && return 0
+  rm -rf "$prefix"
+  export WINEPREFIX=$prefix LC_ALL=$locale
   wineboot -i </dev/null >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f </dev/null >/dev/null 2>&1
   wineserver -w
   # No COM port of the prefix may lead to a device of the machine.
-  find "$WINEPREFIX/dosdevices" -maxdepth 1 -name 'com*' -type l -delete
-  touch "$WINEPREFIX/.tavrin-ready"
-fi
-wineserver -f -p </dev/null >/dev/null 2>&1 &
-pids+=($!)
-socket="/tmp/.wine-$(id -u)/server-$(printf %x "$(stat -c %d "$WINEPREFIX")")-$(printf %x "$(stat -c %i "$WINEPREFIX")")/socket"
-for _ in $(seq 1 100); do
-  [ -S "$socket" ] && break
-  sleep 0.05
-done
-wine explorer /desktop=Default,1280x1024 </dev/null >/dev/null 2>&1 &
-pids+=($!)
-wine cmd /c exit </dev/null >/dev/null 2>&1
-# Wine links the machine's serial devices as COM ports when its device manager starts;
-# they are /dev/null here, but tests want no COM port they did not make.
-find "$WINEPREFIX/dosdevices" -maxdepth 1 -name 'com*' -type l -lname '/dev/tty*' -delete
+  find "$prefix/dosdevices" -maxdepth 1 -name 'com*' -type l -delete
+  touch "$prefix/.tavrin-ready"
+}
 
+# A persistent server with the desktop shown and a first program run: later programs start
+# warm and hand no pipes to Wine's services.
+start_prefix() {
+  local prefix=$1 locale=$2
+  export WINEPREFIX=$prefix LC_ALL=$locale
+  wineserver -f -p </dev/null >/dev/null 2>&1 &
+  pids+=($!)
+  local socket="/tmp/.wine-$(id -u)/server-$(printf %x "$(stat -c %d "$prefix")")-$(printf %x "$(stat -c %i "$prefix")")/socket"
+  for _ in $(seq 1 100); do
+    [ -S "$socket" ] && break
+    sleep 0.05
+  done
+  wine explorer /desktop=Default,1280x1024 </dev/null >/dev/null 2>&1 &
+  pids+=($!)
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+  # Wine links the machine's serial devices as COM ports when its device manager starts;
+  # they are /dev/null here, but tests want no COM port they did not make.
+  find "$prefix/dosdevices" -maxdepth 1 -name 'com*' -type l -lname '/dev/tty*' -delete
+}
+
+default_locale=${LC_ALL:-}
+made=()
+for prefix in "${prefixes[@]}"; do
+  [ -f "$prefix/.tavrin-ready" ] || made+=("$prefix")
+done
+[ ${#made[@]} -eq 0 ] || echo "session: making the Wine prefixes (once): ${made[*]##*/}" >&2
+# The two are made at once; each has a server of its own.
+( make_prefix "$WINEPREFIX" "$default_locale" ) &
+first=$!
+( make_prefix "$TAVRIN_COMMA_PREFIX" de_DE.UTF-8 ) &
+second=$!
+wait "$first" && wait "$second" || { echo "session: a Wine prefix could not be made" >&2; exit 1; }
+DISPLAY=$TAVRIN_COMMA_DISPLAY start_prefix "$TAVRIN_COMMA_PREFIX" de_DE.UTF-8
+start_prefix "$build/wineprefix" "$default_locale"
+[ -n "$default_locale" ] || unset LC_ALL
 "$@"

@@ -26,6 +26,15 @@ protected:
     void SetUp() override
     {
         KDGlobStartup();
+        // A user a test program runs as (its PROFILE) starts without the folders of one;
+        // the shell finds them beside the prefix's own user's.
+        char user[256] = {};
+        DWORD length = sizeof user;
+        GetUserNameA(user, &length);
+        const std::string profile = ExtractFilePath(EnvText("USERPROFILE")) + user;
+        ForceDirectories(profile + "\\AppData\\Roaming");
+        ForceDirectories(profile + "\\Documents");
+        ASSERT_EQ(TSpecialFolders::Folder(26), profile + "\\AppData\\Roaming");
         settings = SettingsFolder() + "tavrin.INI";
         DeleteFileA(settings.c_str());
         com = std::stoi(EnvText("TAVRIN_TEST_COM"));
@@ -48,9 +57,13 @@ protected:
     void Start()
     {
         form = CreateForm<TMOXLoadForm>();
-        form->Show();
+        // Shown but not activated, the window takes no focus from a test beside it.
+        if (ShowActive) form->Show();
+        else ShowWindow(form->Handle(), SW_SHOWNOACTIVATE);
         PumpPending();
     }
+
+    bool ShowActive = true;
 
     int IndexOfPort(int n)
     {

@@ -12,7 +12,11 @@
 
 namespace {
 
-using Traffic = LinkWindow;
+// These cases type nothing and click nothing: their window needs no activation.
+class Traffic : public LinkWindow {
+protected:
+    Traffic() { ShowActive = false; }
+};
 
 const std::string NotResponding =
     "VR7 not responding.\rMake sure the VR7 is connected to the chosen portand that it is at the download screen.";
