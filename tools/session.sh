@@ -145,6 +145,14 @@ start_prefix() {
   wine explorer /desktop=Default,1280x1024 </dev/null >/dev/null 2>&1 &
   pids+=($!)
   wine cmd /c exit </dev/null >/dev/null 2>&1
+  # Wine's desktop process ends a few seconds after the last window on it, and the next
+  # program to show one starts it again, handing it its own standard handles: ctest then
+  # waits for that desktop to end. A hidden window held for the whole session keeps one
+  # desktop, started here without them.
+  if [ -f "$build/bin/wintool.exe" ]; then
+    wine "$build/bin/wintool.exe" hold "tavrin session" </dev/null >/dev/null 2>&1 &
+    pids+=($!)
+  fi
   # Wine links the machine's serial devices as COM ports when its device manager starts;
   # they are /dev/null here, but tests want no COM port they did not make.
   find "$prefix/dosdevices" -maxdepth 1 -name 'com*' -type l -lname '/dev/tty*' -delete

@@ -4,6 +4,10 @@
 //   wintool text TITLE        print the texts of the window and its children
 //   wintool close TITLE       press OK on a dialog box, else ask the window to close
 //   wintool click TITLE TEXT  press the window's button that shows TEXT
+//   wintool hold TITLE        keep a hidden window of that title until ended: Wine's desktop
+//                             lives as long as a window is on it, so the desktop process
+//                             is started once, by this, not again by each program after a
+//                             pause (which it would hand its standard handles to)
 #include <windows.h>
 
 #include <cstdio>
@@ -80,11 +84,17 @@ bool IsDialogBox(HWND window)
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: wintool wait|text|close|click TITLE [MS|TEXT]\n");
+        std::fprintf(stderr, "usage: wintool wait|text|close|click|hold TITLE [MS|TEXT]\n");
         return 2;
     }
     const std::string verb = argv[1];
     const char* title = argv[2];
+    if (verb == "hold") {
+        if (!CreateWindowExA(0, "STATIC", title, WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr)) return 1;
+        MSG msg;
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+        return 0;
+    }
     if (verb == "wait") {
         const DWORD limit = argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 10000;
         const DWORD start = GetTickCount();
