@@ -502,7 +502,6 @@ void TSioDataPacketManager::DropOverlong()
     const size_t keep = std::min(p->endIndex_, used_ - start);
     std::memmove(buffer_.data() + start, buffer_.data() + used_ - keep, keep);
     used_ = start + keep;
-    p->overlong_ = true;
 }
 
 template <class F>

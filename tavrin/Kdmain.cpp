@@ -43,13 +43,6 @@ void Attempt(std::exception_ptr& failure, F step)
     }
 }
 
-// An exception's text as a sentence: a system message ends in its own full stop.
-std::string Sentence(std::string text)
-{
-    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
-    return text;
-}
-
 // A failure kept by Attempt, in an error box.
 void ReportFailure(const std::exception_ptr& failure)
 {

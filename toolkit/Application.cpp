@@ -139,10 +139,7 @@ void TApplication::HandleException(TObject* sender)
 
 void TApplication::ShowException(const std::exception& e)
 {
-    std::string text = e.what();
-    // A sentence gets its full stop; text that ends in punctuation keeps its own.
-    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
-    MessageBox(text, Title, MB_OK | MB_ICONSTOP);
+    MessageBox(Sentence(e.what()), Title, MB_OK | MB_ICONSTOP);
 }
 
 int TApplication::MessageBox(const std::string& text, const std::string& caption, UINT flags)

@@ -334,6 +334,13 @@ std::string Trim(const std::string& s)
     return s.substr(begin, end - begin);
 }
 
+std::string Sentence(std::string text)
+{
+    // Characters up to '.' end a sentence; those beyond it do not.
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+    return text;
+}
+
 std::string SysErrorMessage(unsigned long errorCode)
 {
     char buffer[512];

@@ -69,6 +69,8 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 std::string LowerCase(const std::string& s);
 std::string UpperCase(const std::string& s);
 std::string Trim(const std::string& s);
+// A message as a sentence: its full stop added, unless it ends in punctuation of its own.
+std::string Sentence(std::string text);
 
 // The system's text for a Win32 error number, without the trailing line break.
 std::string SysErrorMessage(unsigned long errorCode);

@@ -72,13 +72,17 @@ protected:
         return -1;
     }
 
-    // Chooses a port as the user does: the box's index, then its change event.
+    // Chooses as the user does: the box's entry (0 is "NONE"), then its change event.
+    void ChooseIndex(int index)
+    {
+        form->ComPortCb->SetItemIndex(index);
+        form->ComPortCb->OnChange(form->ComPortCb);
+    }
     void ChoosePort(int n)
     {
         const int index = IndexOfPort(n);
-        ASSERT_GE(index, 0) << "COM" << n << " is not listed";
-        form->ComPortCb->SetItemIndex(index);
-        form->ComPortCb->OnChange(form->ComPortCb);
+        ASSERT_GE(index, 1) << "COM" << n << " is not listed";
+        ChooseIndex(index);
     }
 
     // Types into an edit as the user would and leaves it with the Tab key's focus move.

@@ -1,11 +1,7 @@
 // tavrin's main window: what Open shows and sends, closing with a port that fails to close,
 // the prompt for a test that is not saved, and the recovery edit in each mode. The simulated
 // instrument is on a pty COM port (COM5) and behind the stand-in USB driver.
-#include "GuiSupport.h"
-#include "IniFiles.h"
-#include "InstrumentSupport.h"
-#include "KDGlob.h"
-#include "Kdmain.h"
+#include "MainWindowSupport.h"
 #include "SioWin32.h"
 #include "Timer.h"
 
@@ -69,24 +65,15 @@ private:
     const std::atomic<bool>& pulled_;
 };
 
-class Window : public testing::Test {
+class Window : public MainWindow {
 protected:
     void SetUp() override
     {
-        KDGlobStartup();
-        settings = TSpecialFolders::Folder(26) + "\\RUV\\Tavrin\\V1\\tavrin.INI";
-        DeleteFileA(settings.c_str());
-        com = std::stoi(EnvText("TAVRIN_TEST_COM"));
-        com2 = std::stoi(EnvText("TAVRIN_TEST_COM2"));
+        MainWindow::SetUp();
         peer = FromUnixPath(EnvText("TAVRIN_PEER_DIR")) + "\\";
         // The converters are read at start-up: this one is attached before.
         registry.Add("VRWIN", ("COM" + std::to_string(com2)).c_str());
         driver.Configure(TStandInDriver::Device("VRWIN"));
-    }
-    void TearDown() override
-    {
-        delete form;
-        DeleteFileA(settings.c_str());
     }
 
     // A fresh start: the window before gone with its quit and its settings.
@@ -103,28 +90,6 @@ protected:
         PumpPending();
     }
 
-    int IndexOfPort(int n) const
-    {
-        for (int i = 0; i < form->ComPortCb->Items().Count(); ++i)
-            if (form->ComPortCb->Items()[i] == std::to_string(n)) return i;
-        return -1;
-    }
-
-    // As the user chooses: the box's entry (0 is "NONE"), then its change event.
-    void ChooseIndex(int index)
-    {
-        form->ComPortCb->SetItemIndex(index);
-        form->ComPortCb->OnChange(form->ComPortCb);
-    }
-    void ChoosePort(int n)
-    {
-        ASSERT_GE(IndexOfPort(n), 1) << "COM" << n << " is not listed";
-        ChooseIndex(IndexOfPort(n));
-    }
-
-    // Types into the edit and leaves it for the name box.
-    void Enter(TWinControl* edit, const std::string& text) { EnterAndLeave(edit, text, form->Edit1); }
-
     // The title bar's close button.
     void CloseButton()
     {
@@ -132,16 +97,9 @@ protected:
         PumpPending();
     }
 
-    std::vector<std::string> Texts() const
-    {
-        std::vector<std::string> texts;
-        for (const auto& r : sink.Requests) texts.push_back(r.Text);
-        return texts;
-    }
-
-    // Runs Send or Erase and returns what the instrument received. A reply that comes while
-    // the sequence's wait sleeps in WaitMessage is seen only with the next message: a tick
-    // after the step's own time-out ends such a hang, and the time taken tells of it.
+    // Runs Send or Erase and returns what the instrument received. Should the sequence's
+    // wait sleep through a reply, a tick after the step's own time-out ends it, and the time
+    // taken tells of it.
     std::string RunSequence(TAction* action)
     {
         const size_t before = Transcript().size();
@@ -157,12 +115,9 @@ protected:
 
     int StoredPort() const { return TIniFile(settings).ReadInteger("COMMS", "ComPort", -1); }
 
-    std::string settings, peer;
-    int com = 0, com2 = 0;
+    std::string peer;
     TFtdiRegistry registry;
     TStandInDriver driver;
-    TRecordingSink sink;
-    TMOXLoadForm* form = nullptr;
 };
 
 // Open from a toolbar item leaves the focus in the edit being typed in; the edit's exit then

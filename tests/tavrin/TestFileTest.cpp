@@ -2,10 +2,7 @@
 // values the edits then show and send, the name edit's rule, and fixed-seed runs of
 // hostile test files and settings files. The simulated instrument is on COM5, the lowest
 // port present, so the first after "NONE".
-#include "GuiSupport.h"
-#include "InstrumentSupport.h"
-#include "Kdmain.h"
-#include "KDGlob.h"
+#include "MainWindowSupport.h"
 #include "Mutator.h"
 
 #include <gtest/gtest.h>
@@ -13,11 +10,6 @@
 #include <cstdio>
 
 namespace {
-
-std::string SettingsFile()
-{
-    return TSpecialFolders::Folder(26) + "\\RUV\\Tavrin\\V1\\tavrin.INI";
-}
 
 std::string Fixture(const std::string& name)
 {
@@ -37,24 +29,12 @@ std::string Printable(const std::string& bytes)
     return bytes.size() > 400 ? text + "... (" + std::to_string(bytes.size()) + " bytes)" : text;
 }
 
-class Window : public testing::Test {
+class Window : public MainWindow {
 protected:
     void SetUp() override
     {
-        KDGlobStartup();
-        DeleteFileA(SettingsFile().c_str());
+        MainWindow::SetUp();
         folder = FromUnixPath(EnvText("TAVRIN_PEER_DIR")) + "\\";
-    }
-    void TearDown() override
-    {
-        delete form;
-        DeleteFileA(SettingsFile().c_str());
-    }
-    void Start()
-    {
-        form = CreateForm<TMOXLoadForm>();
-        form->Show();
-        PumpPending();
     }
     std::string Write(const std::string& name, const std::string& bytes)
     {
@@ -62,16 +42,8 @@ protected:
         WriteWholeFile(path, bytes);
         return path;
     }
-    std::vector<std::string> Texts() const
-    {
-        std::vector<std::string> texts;
-        for (const auto& r : sink.Requests) texts.push_back(r.Text);
-        return texts;
-    }
 
     std::string folder;
-    TRecordingSink sink;
-    TMOXLoadForm* form = nullptr;
 };
 
 class TestFile : public Window {
@@ -381,12 +353,12 @@ TEST_F(StoredSettings, AFewHostileVariantsStartTheWindowAsTheReaderSays)
     std::vector<std::string> files = {Fixture("tavrin.INI"), Fixture("tavrin_edited.INI")};
     TMutator mutator(20240612, vlKeyValue, HostileSettingsValues);
     for (int i = 0; i < 4; ++i) files.push_back(mutator.Mutate(files[i % 2]));
-    ForceDirectories(ExtractFilePath(SettingsFile()));
+    ForceDirectories(ExtractFilePath(settings));
     for (const std::string& bytes : files) {
         const std::string label = Printable(bytes);
-        WriteWholeFile(SettingsFile(), bytes);
+        WriteWholeFile(settings, bytes);
         Start();
-        const TStoredSettings stored = ReadStoredSettings(SettingsFile(), form->ComPortCb->Items().Count());
+        const TStoredSettings stored = ReadStoredSettings(settings, form->ComPortCb->Items().Count());
         EXPECT_EQ(form->ComPortCb->ItemIndex(), stored.PortIndex) << label;
         EXPECT_EQ(form->loadcell_cb->ItemIndex(), stored.LoadCell) << label;
         EXPECT_EQ(form->Test().LoadCell(), stored.LoadCell) << label;
