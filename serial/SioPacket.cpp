@@ -543,9 +543,11 @@ void TSioDataPacketManager::Complete(TSioDataPacket* packet, const TSioDataPacke
         still = std::exchange(eventPacket_, nullptr);
     }
     if (!resetPending_) {
-        // Everything up to the packet's end is used up; the rest is offered again.
-        RemoveFront(scan.End);
-        deferredOffer_ = 0;
+        // Everything up to the packet's end is used up; the rest is offered again. The bytes
+        // stay where they are until the offer is over: a move per packet would cost the
+        // whole rest of a read for each of its packets.
+        UseUpTo(scan.End);
+        deferredOffer_ = static_cast<long>(scan.End);
     }
     if (still && still->AutoEnable && still->enabled_ && !still->armed_) still->armPending_ = true;
     AfterEvent();
@@ -580,11 +582,9 @@ void TSioDataPacketManager::AfterEvent()
     PostFreeIfEmpty();
 }
 
-void TSioDataPacketManager::RemoveFront(size_t count)
+void TSioDataPacketManager::UseUpTo(size_t end)
 {
-    const size_t n = std::min(count, used_);
-    std::memmove(buffer_.data(), buffer_.data() + n, used_ - n);
-    used_ -= n;
+    const long front = static_cast<long>(std::min(end, used_));
     for (TSioDataPacket* p : packets_) {
         if (p->start_ < 0) continue;
         if (p->state_ == TSioDataPacket::stWaitStart) {
@@ -592,7 +592,7 @@ void TSioDataPacketManager::RemoveFront(size_t count)
             p->start_ = -1;
             p->startIndex_ = 0;
         } else {
-            p->start_ = p->start_ >= static_cast<long>(n) ? p->start_ - static_cast<long>(n) : 0;
+            p->start_ = std::max(p->start_, front);
         }
     }
 }

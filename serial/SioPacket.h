@@ -154,7 +154,8 @@ private:
     template <class F>
     void Deliver(TSioDataPacket* packet, F&& events);
     void AfterEvent();
-    void RemoveFront(size_t count);
+    // The bytes before `end` are used up; Compact drops them.
+    void UseUpTo(size_t end);
     void Compact();
     void Restart(TSioDataPacket* except);
     void PostFreeIfEmpty();

@@ -1,5 +1,6 @@
 #include "SioUser.h"
 
+#include "Application.h"
 #include "Barrier.h"
 #include "Classes.h"
 #include "SysUtils.h"
@@ -184,6 +185,9 @@ int TSioBaseDispatcher::OpenDevice(const std::string& name, unsigned baud, int p
     if (!rtsAuto_) rts_ = (flags & SioOpenRTS) != 0;
 
     scanPosition_ = 0;
+    unscanned_ = 0;
+    notifyDue_ = false;
+    pendingMask_ = 0;
     {
         TLock lock(general_);
         timers_.clear();
@@ -327,6 +331,10 @@ int TSioBaseDispatcher::DiscardInput()
         if (inAvailMessage_) getCount_ = Available() + getCount_;  // all of it counts as taken
         else inRead_ = inWrite_;
         inputFull_ = false;
+        // Bytes gone unread are not scanned for triggers either.
+        scanPosition_ = inWrite_;
+        unscanned_ = 0;
+        notifyDue_ = false;
     }
     TLock lock(general_);
     for (auto& t : dataTriggers_) t.State.fill(0);
@@ -482,12 +490,11 @@ uint8_t TSioBaseDispatcher::ReadModemStatus(uint8_t keepMask)
     DWORD lines = 0;
     if (ReadModemLines(lines) < 0) lines = modemStatus_ & 0xF0;
     const uint8_t high = static_cast<uint8_t>(lines & 0xF0);
-    if (keepMask == 255) modemStatus_ |= static_cast<uint8_t>(((modemStatus_ & 0xF0) ^ high) >> 4);
+    // Every read keeps a change as its delta bit: a change that a poll read first would
+    // otherwise never show when its comm event is handled.
+    modemStatus_ |= static_cast<uint8_t>(((modemStatus_ & 0xF0) ^ high) >> 4);
     modemStatus_ = static_cast<uint8_t>(high | (modemStatus_ & 0x0F));
-    if (ringSeen_) {
-        modemStatus_ |= SioTrailingRI;
-        ringSeen_ = false;
-    }
+    if (ringSeen_.exchange(false)) modemStatus_ |= SioTrailingRI;
     const uint8_t status = modemStatus_;
     modemStatus_ &= keepMask;
     return status;
@@ -750,35 +757,34 @@ bool TSioBaseDispatcher::DrainDevice()
 {
     TLock lock(input_);
     if (inputFull_) return true;
-    RefreshStatus();
-    unsigned waiting = commStatus_.InQueue;
-    if (waiting == 0 || input_buffer_.empty()) return false;
+    if (input_buffer_.empty()) return false;
+    // Everything the driver holds, read after read, into the free space: one offer then
+    // covers it, where a read per pass would cost a pass (and a hand-over) per read. The
+    // ring's room bounds it.
     bool any = false;
-    // Only into the free space: a write position that has wrapped behind the read
-    // position never runs over unread bytes.
-    const auto readInto = [&](uint32_t at, unsigned room) {
-        const unsigned want = std::min(waiting, room);
-        int got = ReadDevice(&input_buffer_[at], want);
+    for (;;) {
+        RefreshStatus();
+        const unsigned waiting = commStatus_.InQueue;
+        const unsigned used = (inWrite_ - inRead_) & (SioInputRingSize - 1);
+        const unsigned room = SioInputRingSize - used;  // the ring is not full here
+        const unsigned want = std::min({waiting, room, SioInputRingSize - inWrite_});
+        if (want == 0) break;
+        int got = ReadDevice(&input_buffer_[inWrite_], want);
         if (got < 0) {
             ReportError(got);
             got = 0;
         }
-        if (got > 0) {
-            any = true;
-            LogEvent(ltDispatch, lsReadCom, static_cast<unsigned>(got), &input_buffer_[at], got);
-            inWrite_ = (inWrite_ + got) & (SioInputRingSize - 1);
-            waiting -= got;
+        if (got == 0) break;
+        any = true;
+        LogEvent(ltDispatch, lsReadCom, static_cast<unsigned>(got), &input_buffer_[inWrite_], got);
+        inWrite_ = (inWrite_ + static_cast<unsigned>(got)) & (SioInputRingSize - 1);
+        unscanned_ += static_cast<unsigned>(got);
+        if (inWrite_ == inRead_) {
+            inputFull_ = true;
+            break;
         }
-        return got == static_cast<int>(want);
-    };
-    if (inWrite_ >= inRead_) {
-        const bool whole = readInto(inWrite_, SioInputRingSize - inWrite_);
-        if (whole && waiting > 0 && inWrite_ == 0 && inRead_ > 0) readInto(0, inRead_);
-    } else {
-        readInto(inWrite_, inRead_ - inWrite_);
     }
-    if (any) inputFull_ = inWrite_ == inRead_;
-    return true;
+    return any;
 }
 
 void TSioBaseDispatcher::ClearHits()
@@ -788,11 +794,29 @@ void TSioBaseDispatcher::ClearHits()
     statusHit_ = false;
 }
 
+bool TSioBaseDispatcher::AnyActiveStatusTrigger(unsigned kind)
+{
+    TLock lock(general_);
+    return std::any_of(statusTriggers_.begin(), statusTriggers_.end(),
+                       [kind](const TSioStatusTrigger& t) { return t.Active && !t.Hit && (!kind || t.Kind == kind); });
+}
+
+unsigned TSioBaseDispatcher::OutputUsed()
+{
+    TLock lock(output_);
+    const unsigned size = static_cast<unsigned>(output_buffer_.size());
+    if (size == 0) return 0;
+    return outputFull_ ? size : (outHead_ + size - outTail_) % size;
+}
+
 bool TSioBaseDispatcher::CheckStatusTriggers()
 {
+    // Nothing to check costs nothing: no device call on a pass without status triggers.
+    if (!AnyActiveStatusTrigger(0)) return false;
     unsigned handle = 0;
     uint16_t passed = 0;
-    const unsigned used = OutputUsedCount();
+    // The output counts are the ring's own; the line errors come with each status refresh.
+    const unsigned used = OutputUsed();
     const unsigned size = static_cast<unsigned>(output_buffer_.size());
     {
         TLock lock(general_);
@@ -857,7 +881,15 @@ bool TSioBaseDispatcher::ScanDataTriggers()
         TLock in(input_);
         TLock lock(general_);
         if (input_buffer_.empty()) return false;
-        while (scanPosition_ != inWrite_) {
+        const bool anyTrigger =
+            std::any_of(dataTriggers_.begin(), dataTriggers_.end(), [](const TSioDataTrigger& t) { return t.Length; });
+        if (!anyTrigger) {
+            // Nothing to match: the scan only keeps up with the writes.
+            if (unscanned_) notifyDue_ = true;
+            scanPosition_ = inWrite_;
+            unscanned_ = 0;
+        }
+        while (unscanned_ > 0) {
             const uint8_t byte = input_buffer_[scanPosition_];
             unsigned longest = 0;
             for (auto& t : dataTriggers_) {
@@ -867,12 +899,16 @@ bool TSioBaseDispatcher::ScanDataTriggers()
             }
             const uint32_t here = scanPosition_;
             scanPosition_ = (scanPosition_ + 1) & (SioInputRingSize - 1);
+            --unscanned_;
+            notifyDue_ = true;
             if (longest == 0) continue;
-            const unsigned upToHere = ((here - inRead_) & (SioInputRingSize - 1)) + 1;
-            if (availThreshold_ && here != notifyPosition_ && upToHere - longest >= availThreshold_) {
+            // The bytes available up to and including this one.
+            const unsigned upToHere = Available() - unscanned_;
+            if (availThreshold_ && upToHere - longest >= availThreshold_) {
                 deliverAvail = true;
                 availCount = upToHere - longest;
                 notifyPosition_ = here;
+                notifyDue_ = false;
             }
             for (auto it = dataTriggers_.rbegin(); it != dataTriggers_.rend(); ++it)
                 if (it->Matched) {
@@ -881,12 +917,13 @@ bool TSioBaseDispatcher::ScanDataTriggers()
                 }
             break;
         }
-        if (matched.empty() && availThreshold_ && scanPosition_ != notifyPosition_) {
+        if (matched.empty() && availThreshold_ && notifyDue_) {
             const unsigned available = Available();
             if (available >= availThreshold_) {
                 deliverAvail = true;
                 availCount = available;
                 notifyPosition_ = scanPosition_;
+                notifyDue_ = false;
             }
         }
     }
@@ -903,6 +940,35 @@ bool TSioBaseDispatcher::ScanDataTriggers()
     return !matched.empty() && result;
 }
 
+void TSioBaseDispatcher::ReportException() noexcept
+{
+    const std::exception_ptr failure = std::current_exception();
+    TComponent* const sender = owner_;
+    try {
+        const auto report = [&] {
+            try {
+                std::rethrow_exception(failure);
+            } catch (...) {
+                Application->HandleException(sender);
+            }
+        };
+        if (InMainThread()) report();
+        else TThread::Synchronize(report);
+    } catch (...) {
+        OutputDebugStringA("serial port: an exception could not be reported");
+    }
+}
+
+template <class F>
+void TSioBaseDispatcher::CallHandler(F&& handler) noexcept
+{
+    try {
+        handler();
+    } catch (...) {
+        ReportException();
+    }
+}
+
 bool TSioBaseDispatcher::DeliverTrigger(UINT message, WPARAM first, uint16_t value)
 {
     // Copies of the lists, kept between deliveries so that their room is reused.
@@ -913,9 +979,14 @@ bool TSioBaseDispatcher::DeliverTrigger(UINT message, WPARAM first, uint16_t val
         TLock lock(general_);
         if (!serviceNeeded_) return true;
         delivering_ = true;
-        methods = methodHandlers_;
-        procs = procHandlers_;
-        windows = windowHandlers_;
+        try {
+            methods = methodHandlers_;
+            procs = procHandlers_;
+            windows = windowHandlers_;
+        } catch (...) {
+            delivering_ = false;
+            throw;
+        }
     }
     {
         TLock in(input_);
@@ -924,7 +995,8 @@ bool TSioBaseDispatcher::DeliverTrigger(UINT message, WPARAM first, uint16_t val
     }
     const LPARAM second = static_cast<LPARAM>(value) + static_cast<LPARAM>(handle_) * 65536;
     bool carryOn = true;
-    // Handlers run with no lock held: they take input and send.
+    // Handlers run with no lock held: they take input and send. Whatever one throws is
+    // reported and the others still get the trigger.
     const auto isDeleted = [this](auto& list, auto pred) {
         TLock lock(general_);
         return std::none_of(list.begin(), list.end(), [&](auto& h) { return pred(h) && !h.Deleted; });
@@ -937,12 +1009,25 @@ bool TSioBaseDispatcher::DeliverTrigger(UINT message, WPARAM first, uint16_t val
         TLock in(input_);
         maxGetCount_ = std::max(maxGetCount_, getCount_);
     };
+    TComponent* const sender = owner_;
     for (const auto& h : methods) {
         if (!carryOn) break;
         if (isDeleted(methodHandlers_, [&](auto& x) { return x.Key == h.Key; })) continue;
         before();
-        if (h.Synchronize) TThread::Synchronize([&] { h.Method(message, first, second); });
-        else h.Method(message, first, second);
+        if (h.Synchronize) {
+            // Reported where it happened, on the GUI thread.
+            CallHandler([&] {
+                TThread::Synchronize([&] {
+                    try {
+                        h.Method(message, first, second);
+                    } catch (...) {
+                        Application->HandleException(sender);
+                    }
+                });
+            });
+        } else {
+            CallHandler([&] { h.Method(message, first, second); });
+        }
         after();
         if (closingRequested_) carryOn = false;
     }
@@ -950,7 +1035,7 @@ bool TSioBaseDispatcher::DeliverTrigger(UINT message, WPARAM first, uint16_t val
         if (!carryOn) break;
         if (isDeleted(procHandlers_, [&](auto& x) { return x.Proc == h.Proc; })) continue;
         before();
-        h.Proc(message, first, second);
+        CallHandler([&] { h.Proc(message, first, second); });
         after();
         if (closingRequested_) carryOn = false;
     }
@@ -965,6 +1050,11 @@ bool TSioBaseDispatcher::DeliverTrigger(UINT message, WPARAM first, uint16_t val
             if (closingRequested_) carryOn = false;
         }
     }
+    return EndDelivery(message, first, carryOn);
+}
+
+bool TSioBaseDispatcher::EndDelivery(UINT message, WPARAM first, bool carryOn)
+{
     bool result = carryOn;
     {
         TLock in(input_);
@@ -1001,13 +1091,18 @@ void TSioBaseDispatcher::HandleCommEvent(DWORD mask)
     DrainDevice();
     bool anyStatus = false;
     if (!delivering_) {
-        ReadModemStatus(240);
+        // The lines are read only for a modem trigger that may fire; either way the deltas
+        // of this pass go once the triggers had them.
+        if (AnyActiveStatusTrigger(skModem)) ReadModemStatus(255);
         while (!closingRequested_ && CheckStatusTriggers()) anyStatus = true;
+        {
+            TLock lock(general_);
+            modemStatus_ &= 0xF0;
+        }
         while (!closingRequested_ && ScanDataTriggers()) {
         }
     }
     if (anyStatus || statusHit_) ClearHits();
-    if (dispatchDone_ && threadsRunning_) SetEvent(dispatchDone_);  // the communications thread waits for it
 }
 
 void TSioBaseDispatcher::PollTimersAndStatus()
@@ -1067,7 +1162,8 @@ void TSioBaseDispatcher::ThreadEnded()
     if (--liveThreads_ == 0) threadsRunning_ = false;
 }
 
-// The three threads of an open port.
+// The three threads of an open port. What a pass throws is reported on the GUI thread and
+// the thread goes on.
 class TSioComThread : public TThread {
 public:
     explicit TSioComThread(TSioBaseDispatcher& d) : d_(d) {}
@@ -1079,11 +1175,12 @@ protected:
             DWORD mask = 0;
             if (!d_.WaitCommEvent(mask) || d_.killThreads_) break;
             if (mask & EV_RING) d_.RingSeen();
-            d_.lastMask_ = mask;
+            d_.pendingMask_ |= mask;
             SetEvent(d_.commEventPending_);
-            // Not on dispatcher-general as well: that event carries the output thread's
-            // flush acknowledgement, which this wait would take from the flush. Stopping
-            // signals dispatch done.
+            // Until the dispatch thread has taken the mask (not until its pass is over):
+            // events that come meanwhile gather into the next one. Not on dispatcher-general
+            // as well: that event carries the output thread's flush acknowledgement.
+            // Stopping signals dispatch done.
             WaitForSingleObject(d_.dispatchDone_, INFINITE);
         }
         d_.ThreadEnded();
@@ -1100,14 +1197,23 @@ public:
 protected:
     void Execute() override
     {
+        const auto pass = [this](auto&& step) {
+            try {
+                step();
+            } catch (...) {
+                d_.ReportException();
+            }
+        };
         while (!d_.killThreads_ && !d_.closingRequested_) {
             const DWORD r = WaitForSingleObject(d_.commEventPending_, 50);
             if (d_.killThreads_) break;
-            const DWORD mask = r == WAIT_OBJECT_0 ? d_.lastMask_.exchange(0) : 0;
-            Guarded([&] { d_.HandleCommEvent(mask); });
-            Guarded([&] { d_.PollTimersAndStatus(); });
+            const DWORD mask = d_.pendingMask_.exchange(0);
+            // Only a hand-over is answered: a poll pass must leave no "done" for the next.
+            if (r == WAIT_OBJECT_0) SetEvent(d_.dispatchDone_);
+            pass([&] { d_.HandleCommEvent(mask); });
+            pass([&] { d_.PollTimersAndStatus(); });
         }
-        if (d_.closingRequested_) Guarded([&] { d_.FreeBuffers(); });
+        if (d_.closingRequested_) pass([&] { d_.FreeBuffers(); });
         SetEvent(d_.dispatchDone_);
         d_.ThreadEnded();
     }
@@ -1127,8 +1233,15 @@ protected:
         while (!d_.killThreads_ && !d_.closingRequested_) {
             const DWORD r = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
             if (d_.killThreads_) break;
-            if (r == WAIT_OBJECT_0) Guarded([&] { d_.OutputStep(); });
-            else if (r == WAIT_OBJECT_0 + 1) SetEvent(d_.dispatcherGeneral_);  // the flush is acknowledged
+            if (r == WAIT_OBJECT_0) {
+                try {
+                    d_.OutputStep();
+                } catch (...) {
+                    d_.ReportException();
+                }
+            } else if (r == WAIT_OBJECT_0 + 1) {
+                SetEvent(d_.dispatcherGeneral_);  // the flush is acknowledged
+            }
         }
         d_.ThreadEnded();
     }

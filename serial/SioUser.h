@@ -210,6 +210,7 @@ protected:
 
     bool DeliverTrigger(UINT message, WPARAM first, uint16_t value);
     bool CheckStatusTriggers();
+    bool AnyActiveStatusTrigger(unsigned kind);
     bool CheckTimerTriggers();
     bool ScanDataTriggers();
     int WriteState(DCB& dcb);
@@ -221,6 +222,15 @@ protected:
     // Empties the output ring (after the device's own queue was purged).
     void ResetOutput();
     void ThreadEnded();
+    // Reports the exception being handled on the GUI thread (the toolkit's display); a
+    // serial thread waits for it there.
+    void ReportException() noexcept;
+    // Runs one handler; what it throws is reported and the delivery goes on.
+    template <class F>
+    void CallHandler(F&& handler) noexcept;
+    // Ends a delivery: the read position, the message state, the deferred removals.
+    bool EndDelivery(UINT message, WPARAM first, bool carryOn);
+    unsigned OutputUsed();  // from the output ring, without a status refresh
     void DeferredRemovals();
 
     TComponent* owner_;
@@ -229,7 +239,7 @@ protected:
     std::atomic<unsigned> lineErrors_{0};
     unsigned inSize_ = 0, outSize_ = 0;
     uint8_t modemStatus_ = 0;
-    bool ringSeen_ = false;
+    std::atomic<bool> ringSeen_{false};
     TSioCommStatus commStatus_;
     DCB dcb_ = {};
     unsigned lastBaud_ = 115200;
@@ -263,8 +273,13 @@ protected:
     std::vector<TSioStatusTrigger> statusTriggers_;
 
     uint32_t scanPosition_ = 0;
+    // Bytes between the scan position and the write position: a full ring is all unscanned
+    // or all scanned, which the positions alone cannot tell.
+    unsigned unscanned_ = 0;
     unsigned availThreshold_ = 0;
     uint32_t notifyPosition_ = 0;
+    // Bytes came since the last avail offer (a position alone repeats after 2^20 bytes).
+    bool notifyDue_ = false;
     bool statusHit_ = false;
     bool inAvailMessage_ = false;
     unsigned getCount_ = 0, maxGetCount_ = 0;
@@ -293,7 +308,8 @@ protected:
     unsigned nextTriggerNumber_ = 1;
     std::atomic<bool> threadsRunning_{false};
     std::atomic<int> liveThreads_{0};
-    std::atomic<DWORD> lastMask_{0};
+    // The comm events handed over and not yet taken, gathered: none is lost to the next.
+    std::atomic<DWORD> pendingMask_{0};
 };
 
 // Codes for the triggers' errors.
