@@ -168,8 +168,18 @@ void TSioDataPacket::ArmNow()
     if (timer_ && d) d->ArmTimerTrigger(timer_, 0, false);
     if (manager_ && manager_->owner_ == this) manager_->owner_ = nullptr;
     caseBlind_ = IgnoreCase;
-    startPattern_ = StartCond == scString ? SioPreparePattern(StartString, caseBlind_) : TSioPacketPattern{};
-    endPattern_ = (endCond_ & ecString) ? SioPreparePattern(endString_, caseBlind_) : TSioPacketPattern{};
+    // Prepared again only when they changed: a packet re-arms after each one it ends.
+    const auto prepare = [this](TSioPacketPattern& pattern, bool used, const std::string& source) {
+        if (!used) {
+            pattern = {};
+        } else if (pattern.Source != source || pattern.CaseBlind != caseBlind_ || pattern.Text.empty()) {
+            pattern = SioPreparePattern(source, caseBlind_);
+            pattern.Source = source;
+            pattern.CaseBlind = caseBlind_;
+        }
+    };
+    prepare(startPattern_, StartCond == scString, StartString);
+    prepare(endPattern_, (endCond_ & ecString) != 0, endString_);
     sizeTarget_ = PacketSize;
     startIndex_ = endIndex_ = 0;
     start_ = -1;
@@ -474,8 +484,8 @@ void TSioDataPacketManager::Offer(size_t from)
             scan = owner_->Scan(buffer_.data(), from, used_);
             if (scan.Done) done = owner_;
         } else {
-            const std::vector<TSioDataPacket*> packets = packets_;
-            for (TSioDataPacket* p : packets) {
+            for (size_t i = 0; i < packets_.size(); ++i) {
+                TSioDataPacket* p = packets_[i];
                 if (!p->armed_ || p->manager_ != this) continue;
                 scan = p->Scan(buffer_.data(), from, used_);
                 if (scan.Done) done = p;
@@ -574,8 +584,9 @@ void TSioDataPacketManager::AfterEvent()
         used_ = 0;
         deferredOffer_ = -1;
     }
-    const std::vector<TSioDataPacket*> packets = packets_;
-    for (TSioDataPacket* p : packets) {
+    // By index, without a copy per packet: arming runs no handler, so the list stays.
+    for (size_t i = 0; i < packets_.size(); ++i) {
+        TSioDataPacket* p = packets_[i];
         if (p->manager_ != this || !std::exchange(p->armPending_, false)) continue;
         if (p->enabled_) p->Rearm();
     }
@@ -612,9 +623,10 @@ void TSioDataPacketManager::Compact()
 
 void TSioDataPacketManager::Restart(TSioDataPacket* except)
 {
-    const std::vector<TSioDataPacket*> packets = packets_;
-    for (TSioDataPacket* p : packets)
+    for (size_t i = 0; i < packets_.size(); ++i) {
+        TSioDataPacket* p = packets_[i];
         if (p != except && p->manager_ == this && p->armed_) p->Rearm();
+    }
 }
 
 TSioDataPacketManagerList::~TSioDataPacketManagerList()

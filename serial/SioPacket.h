@@ -26,6 +26,9 @@ const UINT SioFreeManagerMessage = 45089;
 struct TSioPacketPattern {
     std::string Text;
     std::string Mask;
+    // What it was prepared from, so that an unchanged pattern is not prepared again.
+    std::string Source;
+    bool CaseBlind = false;
 };
 TSioPacketPattern SioPreparePattern(const std::string& source, bool upperCase);
 

@@ -753,6 +753,7 @@ void TSioBaseDispatcher::SetThreadBoost(int boost)
     if (outThread_) outThread_->SetPriority(priority(boost + (rs485_ ? 3 : 4)));
 }
 
+
 bool TSioBaseDispatcher::DrainDevice()
 {
     TLock lock(input_);
@@ -762,14 +763,20 @@ bool TSioBaseDispatcher::DrainDevice()
     // covers it, where a read per pass would cost a pass (and a hand-over) per read. The
     // ring's room bounds it.
     bool any = false;
+    unsigned moved = 0;
     for (;;) {
         RefreshStatus();
         const unsigned waiting = commStatus_.InQueue;
         const unsigned used = (inWrite_ - inRead_) & (SioInputRingSize - 1);
         const unsigned room = SioInputRingSize - used;  // the ring is not full here
-        const unsigned want = std::min({waiting, room, SioInputRingSize - inWrite_});
+        const unsigned contiguous = std::min(room, SioInputRingSize - inWrite_);
+        // A flood's next bytes are usually on their way: waited for briefly, so that the
+        // offer (a hand-over to the GUI thread) covers more of them.
+        const bool flood = waiting == 0 && moved >= SioFloodBytes && moved < SioFloodLimit;
+        const unsigned want = flood ? contiguous : std::min(waiting, contiguous);
         if (want == 0) break;
-        int got = ReadDevice(&input_buffer_[inWrite_], want);
+        int got = flood ? ReadDeviceWithin(&input_buffer_[inWrite_], want, SioFloodWaitMs)
+                        : ReadDevice(&input_buffer_[inWrite_], want);
         if (got < 0) {
             ReportError(got);
             got = 0;
@@ -779,6 +786,7 @@ bool TSioBaseDispatcher::DrainDevice()
         LogEvent(ltDispatch, lsReadCom, static_cast<unsigned>(got), &input_buffer_[inWrite_], got);
         inWrite_ = (inWrite_ + static_cast<unsigned>(got)) & (SioInputRingSize - 1);
         unscanned_ += static_cast<unsigned>(got);
+        moved += static_cast<unsigned>(got);
         if (inWrite_ == inRead_) {
             inputFull_ = true;
             break;
@@ -1088,9 +1096,14 @@ void TSioBaseDispatcher::HandleCommEvent(DWORD mask)
         RefreshStatus();
         statusLoop();
     }
-    DrainDevice();
     bool anyStatus = false;
-    if (!delivering_) {
+    // What came while the last offer was handled is read at once, not at the next comm
+    // event; bounded, so that the timers are still polled during a flood.
+    const DWORD start = GetTickCount();
+    for (bool first = true;; first = false) {
+        const bool moved = DrainDevice();
+        if (!first && !moved) break;
+        if (delivering_) break;
         // The lines are read only for a modem trigger that may fire; either way the deltas
         // of this pass go once the triggers had them.
         if (AnyActiveStatusTrigger(skModem)) ReadModemStatus(255);
@@ -1101,6 +1114,7 @@ void TSioBaseDispatcher::HandleCommEvent(DWORD mask)
         }
         while (!closingRequested_ && ScanDataTriggers()) {
         }
+        if (closingRequested_ || inputFull_ || GetTickCount() - start >= SioFloodPassMs) break;
     }
     if (anyStatus || statusHit_) ClearHits();
 }

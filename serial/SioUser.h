@@ -31,6 +31,13 @@ const UINT SioPortCloseMessage = 32265;
 const UINT SioClosePendingMessage = 32266;
 
 const uint32_t SioInputRingSize = 1u << 20;
+// How long one dispatch pass goes on reading while bytes keep coming.
+const DWORD SioFloodPassMs = 50;
+// During a flood (this much read in one drain) an empty driver is given this long to refill
+// before the bytes are offered: fewer, larger offers, each a hand-over to the GUI thread.
+const unsigned SioFloodBytes = 16u << 10;
+const DWORD SioFloodWaitMs = 2;
+const unsigned SioFloodLimit = 256u << 10;  // then offered whatever comes
 
 // Status trigger kinds, carried in the low three bits of a status trigger's handle.
 enum TSioStatusKind { skModem = 1, skLineError = 2, skOutFree = 3, skOutUsed = 4, skOutSent = 5 };
@@ -112,6 +119,15 @@ public:
     virtual void ReportError(int code) { (void)code; }
     virtual int ReadDeviceState(DCB& dcb) = 0;
     virtual int ReadDevice(void* buffer, unsigned count) = 0;
+    // Reads what comes within `ms` when nothing waits: a flood's next bytes are usually on
+    // their way. Returns the bytes read (0 when none came), or a negative code.
+    virtual int ReadDeviceWithin(void* buffer, unsigned count, DWORD ms)
+    {
+        (void)buffer;
+        (void)count;
+        (void)ms;
+        return 0;
+    }
     virtual int WriteDeviceState(const DCB& dcb) = 0;
     virtual int QueueOutputBytes(const uint8_t* bytes, unsigned count);
     // Blocks until a comm event (its mask) or the end; false ends the communications thread.

@@ -32,6 +32,7 @@ public:
     unsigned RefreshCommStatus(TSioCommStatus& status) override;
     int ReadDeviceState(DCB& dcb) override;
     int ReadDevice(void* buffer, unsigned count) override;
+    int ReadDeviceWithin(void* buffer, unsigned count, DWORD ms) override;
     int WriteDeviceState(const DCB& dcb) override;
     bool WaitCommEvent(DWORD& mask) override;
     void CancelCommWait() override;
