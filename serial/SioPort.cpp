@@ -30,12 +30,51 @@ unsigned Share(unsigned size, double part)
     return static_cast<unsigned>(Round(size * part));
 }
 
+// How often a close that waits for the threads is looked at again.
+const UINT CloseTimer = 1;
+const UINT CloseRetryMs = 10;
+
+// Dispatchers whose port went while their threads still ran, with the window that ends them.
+struct TOrphan {
+    HWND Window;
+    std::unique_ptr<TSioBaseDispatcher> Dispatcher;
+};
+std::vector<TOrphan>& Orphans()
+{
+    static std::vector<TOrphan> list;
+    return list;
+}
+
+bool Busy(const TSioBaseDispatcher& d)
+{
+    return d.Delivering() || d.ThreadsRunning();
+}
+
+// True when the window is an orphan's: it is ended once the threads are over.
+bool EndOrphan(HWND window)
+{
+    auto& list = Orphans();
+    const auto it = std::find_if(list.begin(), list.end(), [window](const TOrphan& o) { return o.Window == window; });
+    if (it == list.end()) return false;
+    if (Busy(*it->Dispatcher)) {
+        SetTimer(window, CloseTimer, CloseRetryMs, nullptr);
+        return true;
+    }
+    KillTimer(window, CloseTimer);
+    std::unique_ptr<TSioBaseDispatcher> dispatcher = std::move(it->Dispatcher);
+    list.erase(it);
+    dispatcher.reset();
+    DestroyWindow(window);
+    return true;
+}
+
 }  // namespace
 
 TSioCustomComPort::TSioCustomComPort(TComponent* owner) : TSioBaseComponent(owner) {}
 
 TSioCustomComPort::~TSioCustomComPort()
 {
+    *alive_ = false;
     SetDestroying();
     if (open_ || dispatcher_) {
         try {
@@ -112,6 +151,7 @@ void TSioCustomComPort::OpenPort()
         window_ = CreateWindowExA(0, WindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr),
                                   nullptr);
         if (!window_) throw EOutOfResources("Cannot create the port's window");
+        SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         unsigned flags = 0;
         if (dtr_) flags |= SioOpenDTR;
         if (rts_) flags |= SioOpenRTS;
@@ -196,7 +236,9 @@ void TSioCustomComPort::ClosePort()
         dispatcher_->SaveTriggers(store_);
         storeFilled_ = true;
         dispatcher_->CloseDevice();
-        if ((dispatcher_->Delivering() || dispatcher_->ThreadsRunning()) && window_ && !Destroying()) {
+        if (Busy(*dispatcher_) && window_ && Destroying()) {
+            LeaveToWindow();
+        } else if (Busy(*dispatcher_) && window_) {
             // Closed from inside a delivery: the window ends the close once the threads are gone.
             PostMessageA(window_, SioClosePendingMessage, 0, static_cast<LPARAM>(dispatcher_->Handle()) << 16);
             SioPumpMessage();
@@ -207,6 +249,25 @@ void TSioCustomComPort::ClosePort()
     } else {
         FinishClose();
     }
+}
+
+void TSioCustomComPort::LeaveToWindow()
+{
+    // Its handler is only marked gone while the delivery runs; the threads end on their own.
+    dispatcher_->DetachWindowHandler(window_);
+    dispatcher_->ReleaseOwner();
+    SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
+    Orphans().push_back({window_, std::move(dispatcher_)});
+    // The window's thread looks after it: a message from here, a timer there.
+    PostMessageA(window_, SioClosePendingMessage, 0, 0);
+    window_ = nullptr;
+    state_ = psClosed;
+    open_ = false;
+}
+
+void TSioCustomComPort::CloseLater()
+{
+    SetTimer(window_, CloseTimer, CloseRetryMs, nullptr);
 }
 
 void TSioCustomComPort::FinishClose()
@@ -622,16 +683,27 @@ void TSioCustomComPort::Assign(TPersistent* source)
 
 LRESULT CALLBACK TSioCustomComPort::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message < SioAvailMessage || message > SioClosePendingMessage)
+    const bool closing = message == SioClosePendingMessage || (message == WM_TIMER && wParam == CloseTimer);
+    if (!closing && (message < SioAvailMessage || message > SioClosePendingMessage))
         return DefWindowProcA(window, message, wParam, lParam);
     return Guarded<LRESULT>(0, [&]() -> LRESULT {
-        TSioBaseDispatcher* d = TSioBaseDispatcher::FromHandle(static_cast<int>((lParam >> 16) & 0xFFFF));
-        auto* port = d ? dynamic_cast<TSioCustomComPort*>(d->Owner()) : nullptr;
+        if (closing && EndOrphan(window)) return 0;
+        TSioCustomComPort* port = nullptr;
+        if (message == WM_TIMER) {
+            KillTimer(window, CloseTimer);
+            port = reinterpret_cast<TSioCustomComPort*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+            if (!port || !port->dispatcher_) return 0;
+            message = SioClosePendingMessage;
+        } else {
+            TSioBaseDispatcher* d = TSioBaseDispatcher::FromHandle(static_cast<int>((lParam >> 16) & 0xFFFF));
+            port = d ? dynamic_cast<TSioCustomComPort*>(d->Owner()) : nullptr;
+        }
         if (!port || port->window_ != window) return 0;
+        const std::shared_ptr<bool> alive = port->alive_;
         try {
             port->HandleWindowMessage(message, wParam, lParam);
         } catch (...) {
-            if (InMainThread()) Application->HandleException(port);
+            if (InMainThread()) Application->HandleException(*alive ? port : nullptr);
         }
         return 0;
     });
@@ -641,7 +713,7 @@ bool TSioCustomComPort::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM 
 {
     if (message == SioClosePendingMessage) {
         if (dispatcher_ && (dispatcher_->Delivering() || dispatcher_->ThreadsRunning())) {
-            PostMessageA(window_, SioClosePendingMessage, 0, lParam);  // again, once the threads are gone
+            CloseLater();
             return true;
         }
         FinishClose();
@@ -650,7 +722,10 @@ bool TSioCustomComPort::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM 
     if (Destroying()) return true;
     const unsigned handle = static_cast<unsigned>(wParam);
     const unsigned data = message == SioAvailMessage ? handle : static_cast<unsigned>(lParam & 0xFFFF);
+    // A handler may free the port: nothing of it is touched after that.
+    const std::shared_ptr<bool> alive = alive_;
     if (OnTrigger) OnTrigger(this, message, handle, data);
+    if (!*alive) return true;
     switch (message) {
     case SioAvailMessage:
         if (OnTriggerAvail) OnTriggerAvail(this, handle);
@@ -665,21 +740,26 @@ bool TSioCustomComPort::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM 
         if (OnTriggerStatus) OnTriggerStatus(this, handle);
         switch (handle & 7) {
         case skModem:
+            if (!*alive) break;
             if (OnTriggerModemStatus) OnTriggerModemStatus(this);
             break;
         case skLineError: {
+            if (!*alive) break;
             const bool lineBreak = dispatcher_ && dispatcher_->TakeBreak();
             const int error = dispatcher_ ? dispatcher_->TakeLineError() : 0;
             if (OnTriggerLineError) OnTriggerLineError(this, error, lineBreak);
             break;
         }
         case skOutFree:
+            if (!*alive) break;
             if (OnTriggerOutbuffFree) OnTriggerOutbuffFree(this);
             break;
         case skOutUsed:
+            if (!*alive) break;
             if (OnTriggerOutbuffUsed) OnTriggerOutbuffUsed(this);
             break;
         case skOutSent:
+            if (!*alive) break;
             if (OnTriggerOutSent) OnTriggerOutSent(this);
             break;
         }

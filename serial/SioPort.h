@@ -164,6 +164,12 @@ private:
     int Check(int code);
     bool AnyTriggerEvent() const;
     bool HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // The close waits for the threads: checked again on a timer, never by a message that
+    // posts itself (that would keep the GUI thread busy for as long).
+    void CloseLater();
+    // The port goes while its threads still run (freed from inside a delivery): the window
+    // and the dispatcher finish without it.
+    void LeaveToWindow();
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     int comNumber_ = 0;
@@ -197,6 +203,8 @@ private:
     std::unique_ptr<TSioBaseDispatcher> dispatcher_;
     HWND window_ = nullptr;
     std::string closeError_;
+    // False once the port is gone: a handler may free it.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 class TSioComPort : public TSioCustomComPort {

@@ -106,6 +106,8 @@ public:
     TSioBaseDispatcher& operator=(const TSioBaseDispatcher&) = delete;
 
     TComponent* Owner() const { return owner_; }
+    // The owner is gone; the dispatcher ends without it.
+    void ReleaseOwner() { owner_ = nullptr; }
     int Handle() const { return handle_; }
     std::string DeviceName;  // "COM3"
 
@@ -249,7 +251,7 @@ protected:
     unsigned OutputUsed();  // from the output ring, without a status refresh
     void DeferredRemovals();
 
-    TComponent* owner_;
+    std::atomic<TComponent*> owner_;
     int handle_ = -1;
     bool open_ = false;
     std::atomic<unsigned> lineErrors_{0};

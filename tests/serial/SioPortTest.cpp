@@ -1,6 +1,7 @@
 // The port component over the fake device: settings, opening and its errors, the
 // notifications, trace and log, trigger events and the closing path.
 #include "FakeDevice.h"
+#include "ProcessSupport.h"
 #include "SioExcept.h"
 #include "SioPort.h"
 #include "TestSupport.h"
@@ -23,6 +24,37 @@ std::string TempName(const std::string& name)
     return std::string(folder) + "sioport_" + std::to_string(GetCurrentProcessId()) + "_" + name;
 }
 
+// Its dispatch thread takes a while to end after a close from inside a delivery.
+class TSlowEndDispatcher : public TFakeDispatcher {
+public:
+    using TFakeDispatcher::TFakeDispatcher;
+    void FreeBuffers() override
+    {
+        if (!InMainThread()) Sleep(300);
+        TFakeDispatcher::FreeBuffers();
+    }
+};
+
+// Counts the times the port's window looks at a pending close (its own message or a timer).
+struct TCloseLooks {
+    static inline int Count = 0;
+    static inline WNDPROC Previous = nullptr;
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == SioClosePendingMessage || message == WM_TIMER) ++Count;
+        return CallWindowProcA(Previous, window, message, wParam, lParam);
+    }
+    static bool Watch()
+    {
+        HWND window = FindWindowExA(HWND_MESSAGE, nullptr, "awComWindow", nullptr);
+        if (!window) return false;
+        Count = 0;
+        Previous = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TCloseLooks::Proc)));
+        return Previous != nullptr;
+    }
+};
+
 class Port : public testing::Test {
 protected:
     void SetUp() override
@@ -30,7 +62,8 @@ protected:
         port = std::make_unique<TSioComPort>(nullptr);
         port->SetComNumber(7);
         port->DispatcherFactory = [this](TSioCustomComPort& p) {
-            auto* d = new TFakeDispatcher(&p);
+            auto* d = slowEnd ? new TSlowEndDispatcher(&p) : new TFakeDispatcher(&p);
+            d->RunThreads = runThreads;
             d->FailOpen = failOpen;
             d->FailError = failError;
             fake = d;
@@ -42,6 +75,8 @@ protected:
     TFakeDispatcher* fake = nullptr;
     bool failOpen = false;
     DWORD failError = ERROR_FILE_NOT_FOUND;
+    bool runThreads = false;
+    bool slowEnd = false;
 };
 
 TEST(PortDefaults, AreThoseOfTheLibrary)
@@ -229,6 +264,57 @@ TEST_F(Port, TriggerEventsArriveInTheirOrderAndAHandlerMayCloseThePort)
     ASSERT_TRUE(PumpUntil([&] { return port->State() == psClosed; }));
     EXPECT_FALSE(port->Open());
     SioSetClock(previous);
+}
+
+TEST_F(Port, FreedFromInsideItsOwnHandlerThePortEndsWithoutHanging)
+{
+    runThreads = true;
+    const int threadsBefore = ThreadCount();
+    port->SetOpen(true);
+    TFakeDispatcher* d = fake;
+    const int handle = d->Handle();
+    bool freed = false;
+    bool dispatcherStillThere = false;
+    port->OnTriggerAvail = [&](TObject*, unsigned) {
+        // The closure goes with the port: what it uses after is copied out first.
+        bool& still = dispatcherStillThere;
+        bool& done = freed;
+        const int h = handle;
+        port.reset();  // on the GUI thread, while the dispatch thread waits for this handler
+        // The free cannot wait for the delivery it is called from (it would, up to the
+        // delivery's time-out): the dispatcher goes later.
+        still = TSioBaseDispatcher::FromHandle(h) != nullptr;
+        done = true;
+    };
+    port->TriggerEventsChanged();
+    d->SetAvailThreshold(1);
+    d->Receive("x");
+    d->Event(EV_RXCHAR);
+    ASSERT_TRUE(PumpUntil([&] { return freed; }));
+    EXPECT_TRUE(dispatcherStillThere);
+    EXPECT_TRUE(PumpUntil([&] { return !TSioBaseDispatcher::FromHandle(handle); }))
+        << "the dispatcher ends once its threads are over";
+    EXPECT_TRUE(PumpUntil([&] { return ThreadCount() == threadsBefore; })) << "no thread left behind";
+}
+
+TEST_F(Port, AClosePendingOnItsThreadsDoesNotKeepTheGUIThreadBusy)
+{
+    runThreads = true;
+    slowEnd = true;
+    port->SetOpen(true);
+    bool closed = false;
+    port->OnTriggerAvail = [&](TObject*, unsigned) { port->SetOpen(false); };
+    port->OnPortClose = [&](TObject*) { closed = true; };
+    port->TriggerEventsChanged();
+    fake->SetAvailThreshold(1);
+    fake->Receive("x");
+    fake->Event(EV_RXCHAR);
+    ASSERT_TRUE(TCloseLooks::Watch());
+    ASSERT_TRUE(PumpUntil([&] { return closed; }));  // about 300 ms, while the dispatch thread ends
+    EXPECT_LT(TCloseLooks::Count, 100) << "the GUI thread waits for the threads rather than spins";
+    EXPECT_EQ(port->State(), psClosed);
+    port->SetOpen(true);  // and it opens again
+    EXPECT_TRUE(port->Open());
 }
 
 TEST_F(Port, AnOpenRequestedWhileLoadingIsCarriedOutByLoaded)

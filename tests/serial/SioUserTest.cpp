@@ -8,7 +8,9 @@
 
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +63,38 @@ TEST_F(Dispatcher, TheInputRingKeepsTheBytesInOrderAcrossItsWrap)
     EXPECT_EQ(Take(4), "ABCD");
     EXPECT_EQ(Take(6), "EFGHIJ");
     EXPECT_EQ(d->InputCount(), 0u);
+}
+
+TEST_F(Dispatcher, ADrainThatFillsAnEmptyRingIsOfferedAndThePortGoesOn)
+{
+    std::vector<WPARAM> offers;
+    std::string taken;
+    d->SetAvailThreshold(1);
+    onCall = [&](UINT message, WPARAM first, LPARAM) {
+        if (message != SioAvailMessage) return;
+        offers.push_back(first);
+        taken += Take(static_cast<unsigned>(first));
+    };
+    d->Receive(std::string(SioInputRingSize, 'a'));
+    d->HandleCommEvent(EV_RXCHAR);  // the whole ring in one drain
+    d->Receive("more");
+    d->HandleCommEvent(EV_RXCHAR);
+    ASSERT_EQ(offers, (std::vector<WPARAM>{SioInputRingSize, 4}));
+    EXPECT_EQ(taken, std::string(SioInputRingSize, 'a') + "more");
+    EXPECT_FALSE(d->InputFull());
+    EXPECT_EQ(d->InputCount(), 0u);
+}
+
+TEST_F(Dispatcher, DiscardedBytesAreNotScannedForTriggers)
+{
+    d->NewDataTrigger("\n", false);
+    d->Receive("half a line\n");
+    d->DrainDevice();  // in the ring, not yet scanned
+    EXPECT_EQ(d->DiscardInput(), 0);
+    d->Receive("OK\n");
+    d->HandleCommEvent(EV_RXCHAR);
+    ASSERT_EQ(calls.size(), 1u) << "one trigger, for the line that was not discarded";
+    EXPECT_EQ(Take(3), "OK\n");
 }
 
 TEST_F(Dispatcher, TakingMoreThanIsThereTakesNothing)
@@ -395,6 +429,114 @@ TEST(DispatcherThreads, TheyMoveDataAndStopWhileASynchronisedCallWaits)
     ASSERT_TRUE(PumpUntil([&] { return ranOn.size() == 2; }));
     d.reset();  // waits for the threads, serving what they still ask
     EXPECT_EQ(ThreadCount(), threadsBefore) << "no thread left behind";
+}
+
+// A handler that throws: the exception reaches the application's exception display on the
+// GUI thread, and the dispatcher goes on as before.
+TEST_F(Dispatcher, AThrowingHandlerIsReportedAndTheDeliveryStateIsRestored)
+{
+    std::vector<std::string> reported;
+    Application->OnException = [&](TObject*, const std::exception& e) { reported.push_back(e.what()); };
+    int fails = 1;
+    int later = 0;
+    d->AttachMethodHandler(&later, [&](UINT, WPARAM, LPARAM) { ++later; }, false);
+    onCall = [&](UINT message, WPARAM first, LPARAM) {
+        if (message != SioAvailMessage) return;
+        Take(static_cast<unsigned>(first) - 1);  // takes part of the offer, then fails
+        if (fails-- > 0) throw Exception("handler failed");
+    };
+    d->SetAvailThreshold(1);
+    d->Receive("abc");
+    d->HandleCommEvent(EV_RXCHAR);
+    Application->OnException = nullptr;
+    ASSERT_EQ(reported, std::vector<std::string>{"handler failed"});
+    EXPECT_FALSE(d->Delivering());
+    EXPECT_EQ(later, 1) << "the handlers after it still had the trigger";
+    EXPECT_EQ(d->InputCount(), 1u) << "what it took before it failed is taken";
+    EXPECT_EQ(Take(1), "c") << "outside a delivery, input is taken at once again";
+    d->Receive("de");
+    d->HandleCommEvent(EV_RXCHAR);
+    EXPECT_EQ(later, 2);
+    EXPECT_EQ(d->InputCount(), 1u);
+}
+
+TEST(DispatcherThreads, AHandlerThatThrowsOnADispatchThreadIsReportedOnTheGUIThread)
+{
+    auto d = std::make_unique<TFakeDispatcher>();
+    d->RunThreads = true;
+    ASSERT_EQ(d->OpenDevice("COM9", 115200, NOPARITY, 8, 1, 4096, 64, 0), 0);
+    std::vector<DWORD> reportedOn;
+    std::vector<std::string> texts;
+    Application->OnException = [&](TObject*, const std::exception& e) {
+        reportedOn.push_back(GetCurrentThreadId());
+        texts.push_back(e.what());
+    };
+    std::atomic<int> delivered{0};
+    for (bool synchronised : {false, true})
+        d->AttachMethodHandler(&texts + synchronised, [&, synchronised](UINT, WPARAM, LPARAM) {
+            ++delivered;
+            throw Exception(synchronised ? "on the GUI thread" : "on the dispatch thread");
+        }, synchronised);
+    d->NewDataTrigger("\n", false);
+    d->Receive("one\n");
+    d->Event(EV_RXCHAR);
+    const bool both = PumpUntil([&] { return texts.size() == 2; });
+    d->Receive("two\n");
+    d->Event(EV_RXCHAR);
+    const bool again = PumpUntil([&] { return texts.size() == 4; });
+    d.reset();
+    Application->OnException = nullptr;
+    ASSERT_TRUE(both);
+    EXPECT_TRUE(again) << "the dispatcher delivers after a handler failed";
+    EXPECT_EQ(delivered, 4);
+    EXPECT_EQ(texts[0], "on the dispatch thread");
+    EXPECT_EQ(texts[1], "on the GUI thread");
+    for (DWORD id : reportedOn) EXPECT_EQ(id, MainThreadID);
+}
+
+// The communications thread hands an event over while the dispatch thread still handles the
+// last one, or just after one of its 50 ms polls: no change of the lines may be lost.
+TEST(DispatcherThreads, ALineChangeFollowedAtOnceByDataStillFiresItsTrigger)
+{
+    auto d = std::make_unique<TFakeDispatcher>();
+    d->RunThreads = true;
+    d->Lines = MS_DSR_ON;
+    ASSERT_EQ(d->OpenDevice("COM9", 115200, NOPARITY, 8, 1, 4096, 64, 0), 0);
+    std::mutex lock;
+    std::vector<unsigned> fired;
+    std::string data;
+    d->AttachMethodHandler(&fired, [&](UINT message, WPARAM first, LPARAM) {
+        std::lock_guard<std::mutex> g(lock);
+        if (message == SioStatusMessage) fired.push_back(static_cast<unsigned>(first));
+        if (message == SioAvailMessage) {
+            std::string s(first, '\0');
+            if (d->TakeInput(s.data(), static_cast<unsigned>(first)) > 0) data += s;
+        }
+    }, false);
+    d->SetAvailThreshold(1);
+    const auto settled = [&](size_t triggers, size_t bytes) {
+        return PumpUntil([&] {
+            std::lock_guard<std::mutex> g(lock);
+            return fired.size() >= triggers && data.size() >= bytes;
+        });
+    };
+    const int rounds = 20;
+    for (int i = 0; i < rounds; ++i) {
+        // Fires on a change of CTS: reference 0, mask the CTS delta bit.
+        const int trigger = d->NewStatusTrigger(skModem, SioDeltaCTS << 8);
+        ASSERT_GT(trigger, 0);
+        if (i % 2) Sleep(50);  // lands after a poll pass now and then
+        d->Lines ^= MS_CTS_ON;
+        d->Event(EV_CTS);
+        d->Receive("x");
+        d->Event(EV_RXCHAR);
+        ASSERT_TRUE(settled(static_cast<size_t>(i) + 1, static_cast<size_t>(i) + 1)) << "round " << i + 1;
+        std::lock_guard<std::mutex> g(lock);
+        EXPECT_EQ(fired.back(), static_cast<unsigned>(trigger));
+        d->DropTrigger(static_cast<unsigned>(trigger));
+    }
+    d.reset();
+    EXPECT_EQ(fired.size(), static_cast<size_t>(rounds));
 }
 
 TEST(DispatcherOpen, AFailedOpenReturnsTheSystemErrorAndHandlesAreReused)
