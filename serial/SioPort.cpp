@@ -165,7 +165,11 @@ void TSioCustomComPort::ReapplyFlow()
 {
     if (state_ != psOpen) return;
     if (hwFlow_) {
-        if (hwFlow_ & (hwfUseRTS | hwfRequireCTS)) rs485_ = false;
+        if ((hwFlow_ & (hwfUseRTS | hwfRequireCTS)) && rs485_) {
+            // The dispatcher first, or it toggles RTS in place of the handshake asked for.
+            rs485_ = false;
+            dispatcher_->SetRS485(false);
+        }
         Check(dispatcher_->ApplyHardwareFlow(bufferFull_, bufferResume_, hwFlow_));
     }
     if (swFlow_ == swfNone) {
