@@ -245,9 +245,12 @@ void TSioCustomComPort::Notify(TSioNotifyKind kind)
     const UINT messages[] = {SioPortOpenMessage, SioPortCloseMessage, SioClosePendingMessage};
     const std::vector<TClient> clients = clients_;
     for (auto it = clients.rbegin(); it != clients.rend(); ++it) {
-        if (kind == snClosing && !it->AllEvents) continue;
-        if (it->Window) SendMessageA(it->Window, messages[kind], 0, 0);
-        else if (it->Callback) it->Callback(this, kind);
+        if ((kind == snClosing || kind == snInputFlushed) && !it->AllEvents) continue;
+        if (it->Window) {
+            if (kind != snInputFlushed) SendMessageA(it->Window, messages[kind], 0, 0);
+        } else if (it->Callback) {
+            it->Callback(this, kind);
+        }
     }
 }
 
@@ -284,6 +287,8 @@ void TSioCustomComPort::FlushInput()
 {
     if (state_ == psTransitional) return;
     Check(Dispatcher()->DiscardInput());
+    // Input a client took before the flush goes too: half a packet would join the next one.
+    Notify(snInputFlushed);
 }
 
 void TSioCustomComPort::FlushOutput()
