@@ -205,7 +205,11 @@ void TSioCustomComPort::ReapplyFlow()
 {
     if (state_ != psOpen) return;
     if (hwFlow_) {
-        if (hwFlow_ & (hwfUseRTS | hwfRequireCTS)) rs485_ = false;
+        if ((hwFlow_ & (hwfUseRTS | hwfRequireCTS)) && rs485_) {
+            // The dispatcher first, or it toggles RTS in place of the handshake asked for.
+            rs485_ = false;
+            dispatcher_->SetRS485(false);
+        }
         Check(dispatcher_->ApplyHardwareFlow(bufferFull_, bufferResume_, hwFlow_));
     }
     if (swFlow_ == swfNone) {
@@ -302,9 +306,12 @@ void TSioCustomComPort::Notify(TSioNotifyKind kind)
     const UINT messages[] = {SioPortOpenMessage, SioPortCloseMessage, SioClosePendingMessage};
     const std::vector<TClient> clients = clients_;
     for (auto it = clients.rbegin(); it != clients.rend(); ++it) {
-        if (kind == snClosing && !it->AllEvents) continue;
-        if (it->Window) SendMessageA(it->Window, messages[kind], 0, 0);
-        else if (it->Callback) it->Callback(this, kind);
+        if ((kind == snClosing || kind == snInputFlushed) && !it->AllEvents) continue;
+        if (it->Window) {
+            if (kind != snInputFlushed) SendMessageA(it->Window, messages[kind], 0, 0);
+        } else if (it->Callback) {
+            it->Callback(this, kind);
+        }
     }
 }
 
@@ -341,6 +348,8 @@ void TSioCustomComPort::FlushInput()
 {
     if (state_ == psTransitional) return;
     Check(Dispatcher()->DiscardInput());
+    // Input a client took before the flush goes too: half a packet would join the next one.
+    Notify(snInputFlushed);
 }
 
 void TSioCustomComPort::FlushOutput()

@@ -32,8 +32,9 @@ using THWFlowOptions = unsigned;
 const THWFlowOptions hwfUseDTR = 1, hwfUseRTS = 2, hwfRequireDSR = 4, hwfRequireCTS = 8;
 enum TSWFlowOptions { swfNone, swfReceive, swfTransmit, swfBoth };
 
-// What a client is told: the port opened, closed, or is starting to close.
-enum TSioNotifyKind { snOpened, snClosed, snClosing };
+// What a client is told: the port opened, closed, or is starting to close; clients of all
+// events also hear that the input was flushed (no window message carries that).
+enum TSioNotifyKind { snOpened, snClosed, snClosing, snInputFlushed };
 
 class TSioCustomComPort;
 using TSioTriggerEvent = std::function<void(TObject* sender, UINT message, unsigned handle, unsigned data)>;
