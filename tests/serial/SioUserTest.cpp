@@ -125,6 +125,7 @@ TEST(Matcher, FindsItsStringWhereAttemptsOverlapAndStartsOverAfterAMatch)
         {"the next occurrence after a match", "aa", false, "aaaa", {1, 3}},
         {"abab once in ababab", "abab", false, "ababab", {3}},
         {"abab twice in abababab", "abab", false, "abababab", {3, 7}},
+        {"a match ends the attempt begun inside it", "abac", false, "abacbac", {3}},
         {"a line end", "\r\n", false, "OK\r\nREADY\r\n", {3, 10}},
         {"ignoring case", "ok", true, "xOKyoK", {2, 5}},
         {"minding case", "ok", false, "xOKyoK", {}},
