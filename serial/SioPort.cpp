@@ -68,7 +68,25 @@ bool EndOrphan(HWND window)
     return true;
 }
 
+// Sets the force flag for a scope and gives it back its value after.
+class TForce {
+public:
+    explicit TForce(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
+    ~TForce() { flag_ = was_; }
+    TForce(const TForce&) = delete;
+    TForce& operator=(const TForce&) = delete;
+
+private:
+    bool& flag_;
+    bool was_;
+};
+
 }  // namespace
+
+void SioTriggerEventAssigned(TSioCustomComPort& port)
+{
+    port.TriggerEventsChanged();
+}
 
 TSioCustomComPort::TSioCustomComPort(TComponent* owner) : TSioBaseComponent(owner) {}
 
@@ -104,6 +122,8 @@ TSioBaseDispatcher* TSioCustomComPort::CreateDispatcher()
 {
     if (DispatcherFactory) return DispatcherFactory(*this);
     if (deviceLayer_ != dlWin32) Check(-3001);
+    // The line's handle serves one open: the dispatcher owns it from here on.
+    if (TapiMode == tmOn) return new TSioTAPI32Dispatcher(this, std::exchange(tapiLine_, nullptr));
     return new TSioWin32Dispatcher(this);
 }
 
@@ -111,7 +131,12 @@ TSioBaseDispatcher* TSioCustomComPort::Dispatcher()
 {
     if (!dispatcher_ && AutoOpen && state_ == psClosed) SetOpen(true);
     if (!dispatcher_ || state_ != psOpen) Check(-2007);
-    return dispatcher_.get();
+    return state_ == psOpen ? dispatcher_.get() : nullptr;  // none while loading, where codes pass
+}
+
+TSioBaseDispatcher* TSioCustomComPort::OperationDispatcher()
+{
+    return state_ == psTransitional ? nullptr : Dispatcher();
 }
 
 void TSioCustomComPort::SetOpen(bool open)
@@ -147,6 +172,7 @@ void TSioCustomComPort::OpenPort()
     try {
         dispatcher_.reset(CreateDispatcher());
         dispatcher_->DeviceName = "COM" + std::to_string(comNumber_);
+        dispatcher_->SetThreadBoost(threadBoost_);  // the threads start with it
         RegisterWindowClass(&TSioCustomComPort::WindowProc);
         window_ = CreateWindowExA(0, WindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr),
                                   nullptr);
@@ -157,8 +183,9 @@ void TSioCustomComPort::OpenPort()
         if (rts_) flags |= SioOpenRTS;
         if (hwFlow_ & hwfUseDTR) flags |= SioOpenDTRAuto;
         if (hwFlow_ & hwfUseRTS) flags |= SioOpenRTSAuto;
-        int r = dispatcher_->OpenDevice("\\\\.\\COM" + std::to_string(comNumber_), baud_, parity_, dataBits_,
-                                        stopBits_, inSize_, outSize_, flags);
+        // A TAPI line comes opened: it has no device name.
+        const std::string name = TapiMode == tmOn ? "" : "\\\\.\\COM" + std::to_string(comNumber_);
+        int r = dispatcher_->OpenDevice(name, baud_, parity_, dataBits_, stopBits_, inSize_, outSize_, flags);
         if (r == -5) r = -2008;
         else if (r == -3 || r == -2) r = -2001;
         Check(r);
@@ -184,40 +211,50 @@ void TSioCustomComPort::OpenPort()
 
 void TSioCustomComPort::ApplySettings()
 {
-    force_ = true;
-    struct TUnforce {
-        bool& f;
-        ~TUnforce() { f = false; }
-    } unforce{force_};
+    TForce force(force_);
     const TTraceLogState trace = tracing_, log = logging_;
     tracing_ = logging_ = tlOff;
-    ApplyTraceLog(true, trace);
-    ApplyTraceLog(false, log);
-    ReapplyFlow();
-    Check(dispatcher_->ApplyFlowChars(xOn_, xOff_));
+    SetTracing(trace);
+    SetLogging(log);
+    SetHWFlowOptions(hwFlow_);
+    SetSWFlowOptions(swFlow_);
+    SetXOnChar(xOn_);
+    SetXOffChar(xOff_);
+    SetBufferFull(bufferFull_);
+    SetBufferResume(bufferResume_);
     SetDTR(dtr_);
     SetRTS(rts_);
-    dispatcher_->SetRS485(rs485_);
+    SetUseEventWord(useEventWord_);
+    SetRS485Mode(rs485_);
+    // The last line option, UseMSRShadow, changes nothing on a port.
     TriggerEventsChanged();
+}
+
+void TSioCustomComPort::ApplyHardwareFlow()
+{
+    if (state_ != psOpen) return;
+    // RTS is the flow's now: RS-485 gives it up, in the dispatcher too, before the bits go.
+    if (hwFlow_ & (hwfUseRTS | hwfRequireCTS)) SetRS485Mode(false);
+    Check(dispatcher_->ApplyHardwareFlow(bufferFull_, bufferResume_, hwFlow_));
+}
+
+void TSioCustomComPort::ApplyXonXoffFlow()
+{
+    if (state_ != psOpen) return;
+    if (swFlow_ == swfNone) {
+        Check(dispatcher_->StopXonXoffFlow());
+        return;
+    }
+    const unsigned options = swFlow_ == swfReceive ? 2 : swFlow_ == swfTransmit ? 1 : 3;
+    Check(dispatcher_->ApplyXonXoffFlow(bufferFull_, bufferResume_, options));
+    // The flow takes the usual characters; the port's own stay on the line.
+    if (xOn_ != 17 || xOff_ != 19) Check(dispatcher_->ApplyFlowChars(xOn_, xOff_));
 }
 
 void TSioCustomComPort::ReapplyFlow()
 {
-    if (state_ != psOpen) return;
-    if (hwFlow_) {
-        if ((hwFlow_ & (hwfUseRTS | hwfRequireCTS)) && rs485_) {
-            // The dispatcher first, or it toggles RTS in place of the handshake asked for.
-            rs485_ = false;
-            dispatcher_->SetRS485(false);
-        }
-        Check(dispatcher_->ApplyHardwareFlow(bufferFull_, bufferResume_, hwFlow_));
-    }
-    if (swFlow_ == swfNone) {
-        if (!force_) Check(dispatcher_->StopXonXoffFlow());
-    } else {
-        const unsigned options = swFlow_ == swfReceive ? 2 : swFlow_ == swfTransmit ? 1 : 3;
-        Check(dispatcher_->ApplyXonXoffFlow(bufferFull_, bufferResume_, options));
-    }
+    if (hwFlow_) ApplyHardwareFlow();
+    ApplyXonXoffFlow();
 }
 
 void TSioCustomComPort::ClosePort()
@@ -340,34 +377,82 @@ void TSioCustomComPort::DeregisterNotification(HWND window)
 
 void TSioCustomComPort::SendString(const std::string& s)
 {
-    if (state_ == psTransitional) return;
-    Check(Dispatcher()->QueueOutput(s.data(), static_cast<unsigned>(s.size())));
+    if (TSioBaseDispatcher* d = OperationDispatcher()) Check(d->QueueOutput(s.data(), static_cast<unsigned>(s.size())));
 }
 
 void TSioCustomComPort::FlushInput()
 {
-    if (state_ == psTransitional) return;
-    Check(Dispatcher()->DiscardInput());
-    // Input a client took before the flush goes too: half a packet would join the next one.
-    Notify(snInputFlushed);
+    if (TSioBaseDispatcher* d = OperationDispatcher()) {
+        Check(d->DiscardInput());
+        // Input a client took before the flush goes too: half a packet would join the next one.
+        Notify(snInputFlushed);
+    }
 }
 
 void TSioCustomComPort::FlushOutput()
 {
-    if (state_ == psTransitional) return;
-    Check(Dispatcher()->DiscardOutput());
+    if (TSioBaseDispatcher* d = OperationDispatcher()) Check(d->DiscardOutput());
 }
 
 int TSioCustomComPort::AddTimerTrigger()
 {
-    if (state_ == psTransitional) return 0;
-    return Check(Dispatcher()->NewTimerTrigger());
+    TSioBaseDispatcher* d = OperationDispatcher();
+    return d ? Check(d->NewTimerTrigger()) : 0;
 }
 
 void TSioCustomComPort::SetTimerTrigger(unsigned handle, int ticks, bool activate)
 {
-    if (state_ == psTransitional) return;
-    Check(Dispatcher()->ArmTimerTrigger(handle, ticks, activate));
+    if (TSioBaseDispatcher* d = OperationDispatcher()) Check(d->ArmTimerTrigger(handle, ticks, activate));
+}
+
+void TSioCustomComPort::YieldDevice()
+{
+    if (TSioBaseDispatcher* d = OperationDispatcher()) d->YieldCpu();
+}
+
+int TSioCustomComPort::LineError()
+{
+    TSioBaseDispatcher* d = OperationDispatcher();
+    return d ? d->TakeLineError() : 0;
+}
+
+bool TSioCustomComPort::LineBreak()
+{
+    TSioBaseDispatcher* d = OperationDispatcher();
+    return d && d->TakeBreak();
+}
+
+void TSioCustomComPort::TraceLogOperation(bool trace, TTraceLogState state)
+{
+    if (OperationDispatcher()) ApplyTraceLog(trace, state);
+}
+
+void TSioCustomComPort::StartTrace()
+{
+    TSioBaseDispatcher* d = OperationDispatcher();
+    if (!d) return;
+    int result = 0;
+    d->WithGeneralLock([&] { result = StartTraceLog(*d, true); });
+    Check(result);
+}
+
+void TSioCustomComPort::StartLog()
+{
+    TSioBaseDispatcher* d = OperationDispatcher();
+    if (!d) return;
+    int result = 0;
+    d->WithGeneralLock([&] { result = StartTraceLog(*d, false); });
+    Check(result);
+}
+
+void TSioCustomComPort::ResumeTrace()
+{
+    if (OperationDispatcher() && tracing_ == tlPause) ApplyTraceLog(true, tlOn);
+}
+
+void TSioCustomComPort::ResumeLog()
+{
+    if (OperationDispatcher() && logging_ == tlPause) ApplyTraceLog(false, tlOn);
 }
 
 void TSioCustomComPort::SetComNumber(int n)
@@ -440,8 +525,10 @@ void TSioCustomComPort::SetHWFlowOptions(THWFlowOptions options)
         if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = Share(inSize_, 0.9);
         if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = Share(inSize_, 0.1);
     }
+    // Without options the device is told only when the last one goes: its bits are cleared.
+    const bool lastGoes = options == 0 && hwFlow_ != 0;
     hwFlow_ = options;
-    ReapplyFlow();
+    if (hwFlow_ || lastGoes) ApplyHardwareFlow();
 }
 
 void TSioCustomComPort::SetSWFlowOptions(TSWFlowOptions options)
@@ -452,25 +539,23 @@ void TSioCustomComPort::SetSWFlowOptions(TSWFlowOptions options)
         if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = Share(inSize_, 0.25);
     }
     swFlow_ = options;
-    ReapplyFlow();
+    ApplyXonXoffFlow();
 }
 
 void TSioCustomComPort::SetBufferFull(unsigned n)
 {
     if (n == bufferFull_ && !force_) return;
     bufferFull_ = n > inSize_ ? Share(n, 0.9) : n;
-    force_ = true;
+    TForce force(force_);
     ReapplyFlow();
-    force_ = false;
 }
 
 void TSioCustomComPort::SetBufferResume(unsigned n)
 {
     if (n == bufferResume_ && !force_) return;
     bufferResume_ = n > bufferFull_ ? Share(bufferFull_, 0.1) : n;
-    force_ = true;
+    TForce force(force_);
     ReapplyFlow();
-    force_ = false;
 }
 
 void TSioCustomComPort::SetXOnChar(char c)
@@ -513,6 +598,25 @@ void TSioCustomComPort::SetDeviceLayer(TDeviceLayer layer)
     if (state_ == psClosed && layer == dlWin32) deviceLayer_ = layer;
 }
 
+void TSioCustomComPort::SetUseEventWord(bool on)
+{
+    if (on == useEventWord_ && !force_) return;
+    useEventWord_ = on;
+    if (state_ == psOpen) dispatcher_->SetOptionFlag(SioOptionEventWord, on);
+}
+
+void TSioCustomComPort::SetThreadBoost(int boost)
+{
+    threadBoost_ = static_cast<uint8_t>(boost);
+    if (state_ == psOpen) dispatcher_->SetThreadBoost(threadBoost_);
+}
+
+void TSioCustomComPort::SetAvailThreshold(unsigned n)
+{
+    availThreshold_ = static_cast<uint16_t>(n);
+    if (state_ == psOpen) dispatcher_->SetAvailThreshold(availThreshold_);
+}
+
 void TSioCustomComPort::SetRS485Mode(bool on)
 {
     rs485_ = on;
@@ -551,6 +655,23 @@ void TSioCustomComPort::SetLogging(TTraceLogState state)
     ApplyTraceLog(false, state);
 }
 
+int TSioCustomComPort::StartTraceLog(TSioBaseDispatcher& d, bool trace)
+{
+    // With the general lock held.
+    int result;
+    if (trace) {
+        d.Trace.TraceHex = TraceHex;
+        d.Trace.TraceAllHex = TraceAllHex;
+        result = d.Trace.Start(traceSize_);
+    } else {
+        d.Log.LogHex = LogHex;
+        d.Log.LogAllHex = LogAllHex;
+        result = d.Log.Start(logSize_, std::max(inSize_, outSize_));
+    }
+    if (result == 0) (trace ? tracing_ : logging_) = tlOn;
+    return result;
+}
+
 void TSioCustomComPort::ApplyTraceLog(bool trace, TTraceLogState wanted)
 {
     TTraceLogState& current = trace ? tracing_ : logging_;
@@ -570,18 +691,10 @@ void TSioCustomComPort::ApplyTraceLog(bool trace, TTraceLogState wanted)
         case tlOn:
             if (current == tlPause) {
                 trace ? d.Trace.Resume() : d.Log.Resume();
+                current = tlOn;
             } else if (!active) {
-                if (trace) {
-                    d.Trace.TraceHex = TraceHex;
-                    d.Trace.TraceAllHex = TraceAllHex;
-                    result = d.Trace.Start(traceSize_);
-                } else {
-                    d.Log.LogHex = LogHex;
-                    d.Log.LogAllHex = LogAllHex;
-                    result = d.Log.Start(logSize_, std::max(inSize_, outSize_));
-                }
+                result = StartTraceLog(d, trace);
             }
-            if (result == 0) current = tlOn;
             break;
         case tlDump:
         case tlAppend:
@@ -600,7 +713,8 @@ void TSioCustomComPort::ApplyTraceLog(bool trace, TTraceLogState wanted)
                     result = d.Log.Dump(LogName, wanted == tlAppend, d.DeviceName, now);
                 }
             }
-            if (result == 0) current = tlOff;
+            // A failed dump may keep its record (the log does), resumed: the state says so.
+            current = !active ? tlOff : trace ? d.Trace.State() : d.Log.State();
             break;
         case tlClear:
             if (active) trace ? d.Trace.Clear() : d.Log.Clear();
@@ -624,7 +738,10 @@ bool TSioCustomComPort::AnyTriggerEvent() const
 
 void TSioCustomComPort::TriggerEventsChanged()
 {
-    if (dispatcher_ && state_ == psOpen) dispatcher_->UpdateHandlerFlags(AnyTriggerEvent() ? 1 : 2);
+    if (!dispatcher_ || state_ != psOpen) return;
+    const int mode = AnyTriggerEvent() ? 1 : 2;
+    // The dispatch thread reads the flags under the general lock.
+    dispatcher_->WithGeneralLock([&] { dispatcher_->UpdateHandlerFlags(mode); });
 }
 
 void TSioCustomComPort::Loaded()
@@ -645,6 +762,9 @@ void TSioCustomComPort::Assign(TPersistent* source)
 {
     auto* other = dynamic_cast<TSioCustomComPort*>(source);
     if (!other) return TSioBaseComponent::Assign(source);
+    if (other == this) return;
+    // The settings below belong to a port that is not open.
+    if (state_ == psOpen) SetOpen(false);
     clients_ = other->clients_;
     if (other->dispatcher_ && other->state_ == psOpen) {
         other->dispatcher_->SaveTriggers(store_);
@@ -661,6 +781,7 @@ void TSioCustomComPort::Assign(TPersistent* source)
     AutoOpen = other->AutoOpen;
     PromptForPort = other->PromptForPort;
     rs485_ = other->rs485_;
+    threadBoost_ = other->threadBoost_;
     dtr_ = other->dtr_;
     rts_ = other->rts_;
     bufferFull_ = other->bufferFull_;
@@ -669,8 +790,9 @@ void TSioCustomComPort::Assign(TPersistent* source)
     swFlow_ = other->swFlow_;
     xOn_ = other->xOn_;
     xOff_ = other->xOff_;
-    tracing_ = other->tracing_;
-    logging_ = other->logging_;
+    // Stored as on a port that is not open.
+    tracing_ = other->tracing_ > tlOn ? tlOff : other->tracing_;
+    logging_ = other->logging_ > tlOn ? tlOff : other->logging_;
     traceSize_ = other->traceSize_;
     logSize_ = other->logSize_;
     TraceName = other->TraceName;
@@ -679,6 +801,7 @@ void TSioCustomComPort::Assign(TPersistent* source)
     LogHex = other->LogHex;
     TraceAllHex = other->TraceAllHex;
     LogAllHex = other->LogAllHex;
+    availThreshold_ = other->availThreshold_;
     OnTrigger = other->OnTrigger;
     OnTriggerAvail = other->OnTriggerAvail;
     OnTriggerData = other->OnTriggerData;
@@ -688,6 +811,7 @@ void TSioCustomComPort::Assign(TPersistent* source)
     OnPortClose = other->OnPortClose;
     TapiMode = other->TapiMode;
     open_ = false;
+    openRequested_ = false;
 }
 
 LRESULT CALLBACK TSioCustomComPort::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -754,8 +878,8 @@ bool TSioCustomComPort::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM 
             break;
         case skLineError: {
             if (!*alive) break;
-            const bool lineBreak = dispatcher_ && dispatcher_->TakeBreak();
-            const int error = dispatcher_ ? dispatcher_->TakeLineError() : 0;
+            const bool lineBreak = LineBreak();  // read and cleared before the error code
+            const int error = LineError();
             if (OnTriggerLineError) OnTriggerLineError(this, error, lineBreak);
             break;
         }

@@ -9,9 +9,12 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #ifndef TAVRIN_TPARITY
@@ -43,6 +46,43 @@ using TSioHandleEvent = std::function<void(TObject* sender, unsigned handle)>;
 using TSioLineErrorEvent = std::function<void(TObject* sender, int error, bool lineBreak)>;
 using TSioNotifyCallback = std::function<void(TSioCustomComPort* port, TSioNotifyKind kind)>;
 using TSioDispatcherFactory = std::function<TSioBaseDispatcher*(TSioCustomComPort& port)>;
+
+// Tells the port that one of its trigger events was assigned.
+void SioTriggerEventAssigned(TSioCustomComPort& port);
+
+// A trigger event of the port, assigned and called like the std::function it holds. Every
+// assignment tells the port, so that its handler follows the ten events on an open port.
+template <class Event>
+class TSioTriggerProperty {
+public:
+    explicit TSioTriggerProperty(TSioCustomComPort& port) : port_(port) {}
+    TSioTriggerProperty(const TSioTriggerProperty&) = delete;
+    // Takes the other event's handler, not its port.
+    TSioTriggerProperty& operator=(const TSioTriggerProperty& other) { return *this = other.event_; }
+    template <class F>
+        requires(!std::is_same_v<std::remove_cvref_t<F>, TSioTriggerProperty> && std::is_assignable_v<Event&, F &&>)
+    TSioTriggerProperty& operator=(F&& handler)
+    {
+        event_ = std::forward<F>(handler);
+        SioTriggerEventAssigned(port_);
+        return *this;
+    }
+
+    explicit operator bool() const { return static_cast<bool>(event_); }
+    operator const Event&() const { return event_; }
+    const Event& Get() const { return event_; }
+    // Calls a copy: a handler may assign its own event while it runs.
+    template <class... A>
+    void operator()(A&&... args) const
+    {
+        const Event call = event_;
+        call(std::forward<A>(args)...);
+    }
+
+private:
+    TSioCustomComPort& port_;
+    Event event_;
+};
 
 class TSioCustomComPort : public TSioBaseComponent {
 public:
@@ -95,11 +135,22 @@ public:
     std::string TraceName = "SERIAL.TRC";
     std::string LogName = "SERIAL.LOG";
     bool TraceHex = true, LogHex = true, TraceAllHex = false, LogAllHex = false;
-    bool UseEventWord = true;
+    bool UseEventWord() const { return useEventWord_; }
+    void SetUseEventWord(bool on);
     int CommNotificationLevel = 10;
     bool RS485Mode() const { return rs485_; }
     void SetRS485Mode(bool on);
+    // Has no effect on the port, open or not.
     bool UseMSRShadow = false;
+    // A device handle a modem-line service opened (overlapped), used by the next open in
+    // tmOn; the port's dispatcher takes it over then, and closes it when the port closes.
+    HANDLE TapiLineHandle() const { return tapiLine_; }
+    void SetTapiLineHandle(HANDLE line) { tapiLine_ = line; }
+    // Not published: the dispatch threads' priority boost and the avail threshold.
+    int ThreadBoost() const { return threadBoost_; }
+    void SetThreadBoost(int boost);
+    unsigned AvailThreshold() const { return availThreshold_; }
+    void SetAvailThreshold(unsigned n);
 
     bool Open() const { return open_; }
     void SetOpen(bool open);
@@ -113,12 +164,30 @@ public:
     // The dispatcher, opening the port first when AutoOpen is set; ECommNotOpen without one.
     TSioBaseDispatcher* Dispatcher();
     TSioBaseDispatcher* CurrentDispatcher() const { return dispatcher_.get(); }
+
+    // The operations below reach the dispatcher through Dispatcher() and do nothing while
+    // the port is opening or closing.
+    void StartTrace();
+    void DumpTrace() { TraceLogOperation(true, tlDump); }
+    void AppendTrace() { TraceLogOperation(true, tlAppend); }
+    void ClearTrace() { TraceLogOperation(true, tlClear); }
+    void StopTrace() { TraceLogOperation(true, tlOff); }
+    void PauseTrace() { TraceLogOperation(true, tlPause); }
+    void ResumeTrace();
+    void StartLog();
+    void DumpLog() { TraceLogOperation(false, tlDump); }
+    void AppendLog() { TraceLogOperation(false, tlAppend); }
+    void ClearLog() { TraceLogOperation(false, tlClear); }
+    void StopLog() { TraceLogOperation(false, tlOff); }
+    void PauseLog() { TraceLogOperation(false, tlPause); }
+    void ResumeLog();
+    // The new timer trigger's handle (0 while opening or closing).
     int AddTimerTrigger();
     void SetTimerTrigger(unsigned handle, int ticks, bool activate);
-    void StartTrace() { SetTracing(tlOn); }
-    void DumpTrace() { SetTracing(tlDump); }
-    void StartLog() { SetLogging(tlOn); }
-    void DumpLog() { SetLogging(tlDump); }
+    void YieldDevice();
+    // The line error code, and whether a break came; both are cleared by reading.
+    int LineError();
+    bool LineBreak();
 
     // Clients told of the opening and closing: a callback (identified by `key`) or a window.
     void RegisterNotification(const void* key, TSioNotifyCallback callback, bool allEvents);
@@ -128,19 +197,20 @@ public:
 
     TSioDispatcherFactory DispatcherFactory;
 
-    // Call after assigning trigger events on an open port: the port's handler follows them.
+    // Installs the port's handler on an open port when any trigger event is assigned, else
+    // removes it. Each assignment of an event calls it; calling it again does no harm.
     void TriggerEventsChanged();
 
-    TSioTriggerEvent OnTrigger;
-    TSioCountEvent OnTriggerAvail;
-    TSioHandleEvent OnTriggerData;
-    TSioHandleEvent OnTriggerTimer;
-    TSioHandleEvent OnTriggerStatus;
-    TNotifyEvent OnTriggerModemStatus;
-    TSioLineErrorEvent OnTriggerLineError;
-    TNotifyEvent OnTriggerOutbuffFree;
-    TNotifyEvent OnTriggerOutbuffUsed;
-    TNotifyEvent OnTriggerOutSent;
+    TSioTriggerProperty<TSioTriggerEvent> OnTrigger{*this};
+    TSioTriggerProperty<TSioCountEvent> OnTriggerAvail{*this};
+    TSioTriggerProperty<TSioHandleEvent> OnTriggerData{*this};
+    TSioTriggerProperty<TSioHandleEvent> OnTriggerTimer{*this};
+    TSioTriggerProperty<TSioHandleEvent> OnTriggerStatus{*this};
+    TSioTriggerProperty<TNotifyEvent> OnTriggerModemStatus{*this};
+    TSioTriggerProperty<TSioLineErrorEvent> OnTriggerLineError{*this};
+    TSioTriggerProperty<TNotifyEvent> OnTriggerOutbuffFree{*this};
+    TSioTriggerProperty<TNotifyEvent> OnTriggerOutbuffUsed{*this};
+    TSioTriggerProperty<TNotifyEvent> OnTriggerOutSent{*this};
     TNotifyEvent OnPortOpen;
     TNotifyEvent OnPortClose;
 
@@ -161,6 +231,12 @@ private:
     void Notify(TSioNotifyKind kind);
     void ApplySettings();
     void ApplyTraceLog(bool trace, TTraceLogState state);
+    int StartTraceLog(TSioBaseDispatcher& d, bool trace);
+    void TraceLogOperation(bool trace, TTraceLogState state);
+    // The dispatcher for an operation: none while the port opens or closes.
+    TSioBaseDispatcher* OperationDispatcher();
+    void ApplyHardwareFlow();
+    void ApplyXonXoffFlow();
     void ReapplyFlow();
     int Check(int code);
     bool AnyTriggerEvent() const;
@@ -187,6 +263,10 @@ private:
     TTraceLogState tracing_ = tlOff, logging_ = tlOff;
     unsigned traceSize_ = 10000, logSize_ = 10000;
     bool rs485_ = false;
+    bool useEventWord_ = true;
+    HANDLE tapiLine_ = nullptr;
+    uint8_t threadBoost_ = 0;
+    uint16_t availThreshold_ = 0;
     bool open_ = false;
     bool openRequested_ = false;
     bool force_ = false;

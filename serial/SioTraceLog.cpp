@@ -17,8 +17,8 @@
 //   allocation (the port component stops and restarts a trace or log to resize it).
 // - A log record is also refused when its header and extras together exceed the ring,
 //   which dropping old records could never make room for.
-// - A log dump whose file cannot be opened keeps the log as it was (active or paused); a
-//   trace dump frees its buffer in every case.
+// - A log dump that fails, whether its file cannot be opened or cannot be written, keeps the
+//   log as it was (active or paused); a trace dump frees its buffer in every case.
 // - The files are written as Windows text files: CR LF line ends, no end-of-file mark.
 #include "SioTraceLog.h"
 
@@ -447,9 +447,9 @@ int TSioLog::Dump(const std::string& fileName, bool append, const std::string& d
         if (h.Subtype == lsModemStatus) line += ModemBitsText(h.Data);
         file.Line(line);
     }
-    const DWORD error = file.Close();
+    if (const DWORD error = file.Close()) return Result(error);
     Free();
-    return Result(error);
+    return 0;
 }
 
 std::string SioOperatingSystemText(const OSVERSIONINFOA& info)

@@ -72,7 +72,7 @@ public:
     void Clear();
     void Stop();
     void Add(int type, int subtype, int time, unsigned data, const void* extra, int length);
-    // 0 or -(Windows error). A file that cannot be opened keeps the log; otherwise it is freed.
+    // 0 or -(Windows error). A dump that fails keeps the log; otherwise it is freed.
     int Dump(const std::string& fileName, bool append, const std::string& deviceName, const SYSTEMTIME& now);
 
     bool Active() const { return active_; }

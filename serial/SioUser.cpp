@@ -60,29 +60,24 @@ bool SioMatchByte(TSioDataTrigger& t, uint8_t byte)
     };
     const uint8_t c = t.IgnoreCase ? static_cast<uint8_t>(std::toupper(byte)) : byte;
     const uint8_t first = expected(0);
-    // One slot per attempt under way. A completed attempt frees only its own slot, so an
-    // occurrence that overlaps the one just found is found too ("aa" twice in "aaa").
-    bool matched = false;
+    // One slot per attempt under way. A match ends every attempt: the next occurrence is
+    // looked for after it ("aa" once in "aaa").
     bool started = false;
     for (unsigned slot = 0; slot < t.Length && slot < t.State.size(); ++slot) {
         int32_t& s = t.State[slot];
-        if (s > 0) {
-            if (c == expected(s)) {
-                if (++s == static_cast<int32_t>(t.Length)) {
-                    s = 0;
-                    matched = true;
-                }
-            } else {
-                s = c == first ? 1 : 0;
-                if (s) started = true;
+        if (s == 0 && (started || c != first)) continue;
+        if (c == expected(s)) {
+            if (s == 0) started = true;
+            if (++s == static_cast<int32_t>(t.Length)) {
+                t.State.fill(0);
+                return true;
             }
-        } else if (!started && c == first) {
-            started = true;
-            if (t.Length == 1) matched = true;
-            else s = 1;
+        } else {
+            s = c == first ? 1 : 0;
+            if (s) started = true;
         }
     }
-    return matched;
+    return false;
 }
 
 TSioBaseDispatcher::TSioBaseDispatcher(TComponent* owner) : owner_(owner)
@@ -434,7 +429,8 @@ int TSioBaseDispatcher::ApplyXonXoffFlow(unsigned bufferFull, unsigned bufferRes
     TLock lock(general_);
     DCB dcb = dcb_;
     ReadDeviceState(dcb);
-    DWORD flags = Flags(dcb);
+    // A mode given up loses its bit.
+    DWORD flags = Flags(dcb) & ~(fInXBit | fOutXBit);
     if (options & 2) {
         flags |= fInXBit;
         dcb.XoffLim = static_cast<WORD>(inSize_ - bufferFull);

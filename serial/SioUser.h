@@ -51,6 +51,9 @@ const uint8_t SioDeltaCTS = 1, SioDeltaDSR = 2, SioTrailingRI = 4, SioDeltaDCD =
 // OpenDevice flag bits.
 const unsigned SioOpenDTR = 1, SioOpenRTS = 2, SioOpenDTRAuto = 16, SioOpenRTSAuto = 32;
 
+// Option flag bits of the dispatcher, set by its port.
+const unsigned SioOptionEventWord = 16;
+
 struct TSioTimerTrigger {
     unsigned Handle;
     TSioTickTimer Timer;
@@ -195,6 +198,12 @@ public:
     void SaveTriggers(TSioTriggerStore& store);
     void RestoreTriggers(const TSioTriggerStore& store);
     void SetRS485(bool on);
+    unsigned OptionFlags() const { return optionFlags_; }
+    void SetOptionFlag(unsigned bit, bool on)
+    {
+        if (on) optionFlags_ |= bit;
+        else optionFlags_ &= ~bit;
+    }
     DWORD Elapsed() const { return SioClock() - openTime_; }
 
     // The steps the threads run; tests run them one by one on a fake device.
@@ -263,6 +272,7 @@ protected:
     unsigned lastBaud_ = 115200;
     bool dtr_ = false, dtrAuto_ = false, rts_ = false, rtsAuto_ = false;
     bool rs485_ = false;
+    std::atomic<unsigned> optionFlags_{0};
     bool portHandler_ = false, serviceNeeded_ = false;
 
     struct TWindowHandler {

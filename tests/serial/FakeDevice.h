@@ -168,6 +168,21 @@ public:
         return static_cast<int>(count);
     }
 
+    // What the port asked of the handler flags (modes 1 and 2), and where they stand.
+    std::vector<int> HandlerModes;
+    void UpdateHandlerFlags(int mode) override
+    {
+        if (mode != 0) HandlerModes.push_back(mode);
+        TSioBaseDispatcher::UpdateHandlerFlags(mode);
+    }
+    bool PortHandler() const { return portHandler_; }
+    bool ServiceNeeded() const { return serviceNeeded_; }
+    size_t MethodHandlerCount() const { return methodHandlers_.size(); }
+    int Yields = 0;
+    void YieldCpu() override { ++Yields; }
+    int Boost() const { return threadBoost_; }
+    bool RS485() const { return rs485_; }
+
     using TSioBaseDispatcher::CheckStatusTriggers;
     using TSioBaseDispatcher::NextTriggerHandle;
     using TSioBaseDispatcher::ScanDataTriggers;

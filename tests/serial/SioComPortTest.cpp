@@ -7,6 +7,7 @@
 #include "SioPacket.h"
 #include "SioPort.h"
 #include "SioSelCom.h"
+#include "SioWin32.h"
 
 #include <gtest/gtest.h>
 
@@ -136,6 +137,41 @@ TEST_F(ComPort, ANewComNumberWhileOpenMovesToTheOtherPort)
     ASSERT_TRUE(exchange("B\r"));
     const std::string log = ReadWholeFile(PeerFile("log"));
     EXPECT_EQ(log, "serial A\nserial2 B\n");
+}
+
+TEST_F(ComPort, ATapiLineOpensOnTheHandleItWasGivenAndGoesWithThePort)
+{
+    // The modem-line service's part: the device opened overlapped and handed over.
+    const std::string device = "\\\\.\\COM" + std::to_string(TestCom());
+    HANDLE line = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(line, INVALID_HANDLE_VALUE);
+    port->SetComNumber(251);  // nothing is linked there: the line has no device name
+    port->TapiMode = tmOn;
+    port->SetTapiLineHandle(line);
+    port->SetOpen(true);
+    ASSERT_TRUE(port->Open());
+    auto* d = dynamic_cast<TSioTAPI32Dispatcher*>(port->CurrentDispatcher());
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->DeviceHandle(), line);
+    EXPECT_EQ(port->TapiLineHandle(), nullptr) << "taken over";
+
+    unsigned offered = 0;
+    port->OnTriggerAvail = [&](TObject*, unsigned count) { offered = count; };
+    d->SetAvailThreshold(7);
+    port->SendString("TXTHOST1\r");
+    ASSERT_TRUE(PumpUntil([&] { return offered >= 7; }));
+    char reply[8] = {};
+    EXPECT_EQ(d->TakeInput(reply, 7), 7);
+    EXPECT_STREQ(reply, "READY\r\n");
+    port->SetOpen(false);
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(line, &flags)) << "closed with the port";
+
+    // Without a new line the next open has nothing to open.
+    EXPECT_THROW(port->SetOpen(true), EInOutError);
+    EXPECT_FALSE(port->Open());
+    EXPECT_EQ(port->CurrentDispatcher(), nullptr);
 }
 
 TEST_F(ComPort, ADroppedCtsReachesTheModemStatusEvent)

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -306,6 +307,36 @@ TEST(SioTraceLogEvents, AFileThatCannotBeOpenedKeepsTheLog)
     EXPECT_EQ(log.UsedBytes(), 16u);
 }
 
+TEST(SioTraceLogEvents, ADumpThatFailsKeepsTheLogForTheNextDump)
+{
+    TTempFile folder("-missing");
+    const struct {
+        const char* name;
+        std::string path;
+        int code;
+    } cases[] = {
+        {"a folder that is not there", folder.Path + "\\serial.log", -ERROR_PATH_NOT_FOUND},
+        // Opens, and every write to it fails: the disk is full.
+        {"a file that takes no bytes", "Z:\\dev\\full", -ERROR_DISK_FULL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (bool paused : {false, true}) {
+            TSioLog log;
+            ASSERT_EQ(log.Start(0, 64), 0);
+            AddLog(log, ltTrigger, lsAvail, 5, 42);
+            if (paused) log.Pause();
+            EXPECT_EQ(log.Dump(c.path, false, "COM3", FixedNow), c.code);
+            EXPECT_TRUE(log.HasBuffer());
+            EXPECT_EQ(log.State(), paused ? tlPause : tlOn);
+            TTempFile file(".log");
+            ASSERT_EQ(log.Dump(file.Path, false, "COM3", FixedNow), 0);
+            EXPECT_EQ(ReadBytes(file.Path), LogFixture("log_single.log")) << "the kept record";
+            EXPECT_FALSE(log.HasBuffer());
+        }
+    }
+}
+
 TEST(SioTraceLogEvents, AppendAddsASecondDump)
 {
     TTempFile file(".log");
@@ -386,7 +417,22 @@ TEST(SioTraceLogSystemText, TheRunningSystemGoesThroughTheSameRules)
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;
     ASSERT_TRUE(GetVersionExA(&info));
-    EXPECT_EQ(SioOperatingSystemText(), SioOperatingSystemText(info));
+    // The systems the program runs on, by the names the log gives them.
+    const struct {
+        DWORD major, minor;
+        const char* name;
+    } systems[] = {
+        {5, 0, "Windows 2000 "}, {5, 1, "Windows XP "}, {5, 2, "WinNT "}, {6, 0, "WinNT "}, {6, 1, "WinNT "},
+        {6, 2, "WinNT "},        {6, 3, "WinNT "},      {10, 0, "WinNT "},
+    };
+    ASSERT_EQ(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
+    const auto* system = std::find_if(std::begin(systems), std::end(systems), [&](const auto& s) {
+        return s.major == info.dwMajorVersion && s.minor == info.dwMinorVersion;
+    });
+    ASSERT_NE(system, std::end(systems)) << info.dwMajorVersion << "." << info.dwMinorVersion;
+    const std::string expected = std::string(system->name) + std::to_string(info.dwMajorVersion) + "." +
+                                 std::to_string(info.dwMinorVersion) + " " + info.szCSDVersion;
+    EXPECT_EQ(SioOperatingSystemText(), expected);
     EXPECT_EQ(SioCompilerText().rfind("GCC ", 0), 0u);
 }
 

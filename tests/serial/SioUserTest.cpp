@@ -150,17 +150,21 @@ struct MatchCase {
     std::vector<size_t> at;  // the input positions at which the trigger fires
 };
 
-TEST(Matcher, FindsItsStringAlsoWhereAttemptsOverlap)
+TEST(Matcher, FindsItsStringWhereAttemptsOverlapAndStartsOverAfterAMatch)
 {
     const MatchCase cases[] = {
         {"a partial match restarts", "aab", false, "aaab", {3}},
-        {"occurrences that overlap", "aa", false, "aaa", {1, 2}},
-        {"every one of them", "aa", false, "aaaa", {1, 2, 3}},
+        {"a second attempt under way completes", "aab", false, "aaaab", {4}},
+        {"a match ends the attempt overlapping it", "aa", false, "aaa", {1}},
+        {"the next occurrence after a match", "aa", false, "aaaa", {1, 3}},
+        {"abab once in ababab", "abab", false, "ababab", {3}},
+        {"abab twice in abababab", "abab", false, "abababab", {3, 7}},
+        {"a match ends the attempt begun inside it", "abac", false, "abacbac", {3}},
         {"a line end", "\r\n", false, "OK\r\nREADY\r\n", {3, 10}},
         {"ignoring case", "ok", true, "xOKyoK", {2, 5}},
         {"minding case", "ok", false, "xOKyoK", {}},
         {"one character", "\n", false, "a\nb\n", {1, 3}},
-        {"abab in ababab", "abab", false, "ababab", {3, 5}},
+        {"one character in a row", "a", false, "aaa", {0, 1, 2}},
         {"a restart inside an attempt", "aab", false, "aabaab", {2, 5}},
         {"nothing like it", "READY", false, "REDY READ", {}},
     };
@@ -198,6 +202,36 @@ TEST_F(Dispatcher, DataTriggersFireAsTheBytesArriveAndTheHandlersTakeThem)
     EXPECT_EQ(calls[0].First, static_cast<WPARAM>(handle));
     EXPECT_EQ(calls[0].Second, 2 + d->Handle() * 65536) << "the string length and the dispatcher";
     EXPECT_EQ(d->InputCount(), 0u);
+}
+
+TEST_F(Dispatcher, ADataTriggerFiresOnceForEachOccurrenceAfterTheLastMatch)
+{
+    const struct {
+        const char* name;
+        const char* pattern;
+        const char* input;
+        size_t fires;
+    } cases[] = {
+        {"aab in aaab", "aab", "aaab", 1},
+        {"aa in aaa", "aa", "aaa", 1},
+        {"aa in aaaa", "aa", "aaaa", 2},
+        {"abab in ababab", "abab", "ababab", 1},
+    };
+    for (const auto& c : cases) {
+        const int handle = d->NewDataTrigger(c.pattern, false);
+        ASSERT_GT(handle, 0) << c.name;
+        calls.clear();
+        // One byte per pass: each match is its own delivery.
+        for (const char* p = c.input; *p; ++p) {
+            d->Receive(std::string(1, *p));
+            d->HandleCommEvent(EV_RXCHAR);
+        }
+        size_t fires = 0;
+        for (const auto& call : calls) fires += call.Message == SioDataMessage && call.First == static_cast<WPARAM>(handle);
+        EXPECT_EQ(fires, c.fires) << c.name;
+        EXPECT_EQ(d->DropTrigger(handle), 0);
+        d->DiscardInput();
+    }
 }
 
 TEST_F(Dispatcher, AnAvailTriggerOffersWhatHasCome)
@@ -245,16 +279,32 @@ TEST_F(Dispatcher, AHandlerDetachedDuringADeliveryGoesWhenItEnds)
 {
     int second = 0;
     d->AttachMethodHandler(&second, [&](UINT, WPARAM, LPARAM) { ++second; }, false);
-    onCall = [&](UINT, WPARAM, LPARAM) { d->DetachMethodHandler(&second); };
+    ASSERT_EQ(d->MethodHandlerCount(), 2u);
+    size_t duringDelivery = 0;
+    onCall = [&](UINT, WPARAM, LPARAM) {
+        d->DetachMethodHandler(&second);
+        duringDelivery = d->MethodHandlerCount();
+    };
     d->NewDataTrigger("x", false);
     d->Receive("x");
     d->HandleCommEvent(EV_RXCHAR);
     EXPECT_EQ(second, 0) << "marked deleted, so skipped in that delivery";
+    EXPECT_EQ(duringDelivery, 2u) << "only marked while the delivery runs";
+    EXPECT_EQ(d->MethodHandlerCount(), 1u) << "removed when the delivery ended";
+    EXPECT_TRUE(d->ServiceNeeded()) << "the first handler still wants deliveries";
+
     onCall = nullptr;
     d->Receive("x");
     d->HandleCommEvent(EV_RXCHAR);
-    EXPECT_EQ(second, 0);
+    EXPECT_EQ(second, 0) << "no longer called";
     EXPECT_EQ(calls.size(), 2u);
+
+    // Attached again, it is called once: nothing of the old record is left to revive.
+    d->AttachMethodHandler(&second, [&](UINT, WPARAM, LPARAM) { ++second; }, false);
+    d->Receive("x");
+    d->HandleCommEvent(EV_RXCHAR);
+    EXPECT_EQ(second, 1);
+    EXPECT_EQ(d->MethodHandlerCount(), 2u);
 }
 
 TEST_F(Dispatcher, ATimerTriggerFiresAfterItsTicks)
@@ -399,8 +449,28 @@ TEST(FlowControl, ThresholdsAndOptionsBecomeTheDeviceBits)
     EXPECT_EQ(d.StopXonXoffFlow(), 0);
     EXPECT_FALSE(d.State.fOutX);
     EXPECT_FALSE(d.State.fInX);
+    const struct {
+        unsigned options;
+        bool in, out;
+    } modes[] = {{3, true, true}, {2, true, false}, {1, false, true}, {3, true, true}, {1, false, true}, {2, true, false}};
+    for (const auto& m : modes) {
+        EXPECT_EQ(d.ApplyXonXoffFlow(3000, 1000, m.options), 0);
+        EXPECT_EQ(d.State.fInX, m.in) << "after options " << m.options;
+        EXPECT_EQ(d.State.fOutX, m.out) << "after options " << m.options;
+    }
     EXPECT_EQ(d.ApplyFlowChars('a', 'b'), 0);
     EXPECT_EQ(d.State.XonChar, 'a');
+}
+
+TEST(DispatcherOptions, EachFlagIsSetAndClearedAlone)
+{
+    TFakeDispatcher d;
+    EXPECT_EQ(d.OptionFlags(), 0u);
+    d.SetOptionFlag(SioOptionEventWord, true);
+    d.SetOptionFlag(1, true);
+    EXPECT_EQ(d.OptionFlags(), SioOptionEventWord | 1);
+    d.SetOptionFlag(SioOptionEventWord, false);
+    EXPECT_EQ(d.OptionFlags(), 1u);
 }
 
 TEST(DispatcherThreads, TheyMoveDataAndStopWhileASynchronisedCallWaits)
