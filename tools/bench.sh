@@ -12,5 +12,5 @@ bash "$root/tools/session.sh" "$build" bash -c '
   echo "== serial receive through a pty (64 MiB of 64-byte lines, medians of 3 runs)"
   python3 "$root/tools/vr7sim.py" --timeout 300 -- "$root/tools/wine-run" "$build/bin/serial_receive_bench.exe"
   echo "== one Send Test through the main window, serial and USB links"
-  python3 "$root/tools/vr7sim.py" --ports 2 --timeout 300 -- "$root/tools/wine-run" "$build/bin/send_test_bench.exe"
+  python3 "$root/tools/vr7sim.py" --first 60 --ports 2 --timeout 300 -- "$root/tools/wine-run" "$build/bin/send_test_bench.exe"
 ' bench "$root" "$build"

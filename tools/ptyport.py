@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """A pty as a Wine COM port, with a peer on its far end, for the length of one command.
 
-    ptyport.py [--com N] [--timeout S] [--transcript FILE] [--mode echo|mute] -- COMMAND [ARG...]
+    ptyport.py [--com N] [--first N] [--timeout S] [--transcript FILE] [--mode echo|mute] -- COMMAND [ARG...]
 
-Links $WINEPREFIX/dosdevices/comN to a raw pty slave (N is the first free number from 20, so
-no real port is ever taken), runs COMMAND with TAVRIN_TEST_COM=N and TAVRIN_TEST_PTS=<pts
+Links $WINEPREFIX/dosdevices/comN to a raw pty slave (N is the first free number from 300, or
+from --first, so no real port is ever taken), runs COMMAND with TAVRIN_TEST_COM=N and TAVRIN_TEST_PTS=<pts
 number> (and TAVRIN_TEST_TRANSCRIPT when recording), and answers what COMMAND sends until it
 ends or the bound passes. FILE may contain "{com}", replaced by N, so that parallel runs keep
 apart. On the way out it removes the link and the pty's modem-line files in $PTYMODEM_DIR
@@ -21,8 +21,13 @@ import sys
 import time
 import tty
 
-FIRST_FREE_COM = 60  # above the ports of any real machine and the pick list's 1..50
-LAST_COM = 256
+# Ports from 300 up are beyond every scan (the main window's COM1..256, the pick list's
+# 1..50): a scan's trial open of another test's port would take bytes from that test, and
+# on Wine a second open of a port succeeds. A test whose program must find its port in a
+# scan asks for --first below 256, and keeps apart from the other scanning tests by a lock.
+FIRST_FREE_COM = 300
+SCANNED_COM = 60  # above the ports of any real machine and the pick list's 1..50
+LAST_COM = 999
 TIMED_OUT = 124
 GRACE_SECONDS = 5
 
@@ -48,16 +53,16 @@ def on_signal(signum, _frame):
     raise Stopped(signum)
 
 
-def link_port(dosdevices, slave_path, wanted):
+def link_port(dosdevices, slave_path, wanted, first=FIRST_FREE_COM):
     """Links comN to the slave and returns N; creating the link is what claims the number."""
-    numbers = [wanted] if wanted else range(FIRST_FREE_COM, LAST_COM + 1)
+    numbers = [wanted] if wanted else range(first, LAST_COM + 1)
     for n in numbers:
         try:
             os.symlink(slave_path, os.path.join(dosdevices, "com%d" % n))
             return n
         except FileExistsError:
             continue
-    raise SystemExit("ptyport: com%s is taken" % (wanted if wanted else "%d..%d" % (FIRST_FREE_COM, LAST_COM)))
+    raise SystemExit("ptyport: com%s is taken" % (wanted if wanted else "%d..%d" % (first, LAST_COM)))
 
 
 def remove_line_files(pts):
@@ -127,6 +132,8 @@ def stop(child):
 def main():
     parser = argparse.ArgumentParser(description="Runs a command with a pty as a Wine COM port and a peer on it.")
     parser.add_argument("--com", type=int, help="COM port number (default: first free from %d)" % FIRST_FREE_COM)
+    parser.add_argument("--first", type=int, default=FIRST_FREE_COM,
+                        help="lowest number to take when --com is not given (default %d)" % FIRST_FREE_COM)
     parser.add_argument("--timeout", type=float, default=60, help="seconds before the command is stopped (default 60)")
     parser.add_argument("--transcript", help="file that receives every byte the peer receives")
     parser.add_argument("--mode", choices=["echo", "mute"], default="echo", help="what the peer answers")
@@ -140,6 +147,8 @@ def main():
         raise SystemExit("ptyport: no Wine prefix with dosdevices; run through tools/session.sh")
     if args.com is not None and not 1 <= args.com <= LAST_COM:
         parser.error("--com must be 1..%d" % LAST_COM)
+    if not 1 <= args.first <= LAST_COM:
+        parser.error("--first must be 1..%d" % LAST_COM)
 
     for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
         signal.signal(signum, on_signal)

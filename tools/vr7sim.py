@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The simulated VR7 instrument, for the length of one command.
 
-    vr7sim.py [--com N] [--timeout S] [--dir DIR] -- COMMAND [ARG...]
+    vr7sim.py [--com N] [--first N] [--timeout S] [--dir DIR] -- COMMAND [ARG...]
 
 The instrument listens on two links at once: a pty linked as $WINEPREFIX/dosdevices/comN
 (the serial link) and a TCP socket on 127.0.0.1 (the USB link: the stand-in ftd2xx.dll
@@ -325,6 +325,8 @@ def serve(instrument, masters, listener, child, deadline):
 def main():
     parser = argparse.ArgumentParser(description="Runs a command with the simulated VR7 on a COM port and a TCP port.")
     parser.add_argument("--com", type=int, help="COM port number (default: first free from %d)" % ptyport.FIRST_FREE_COM)
+    parser.add_argument("--first", type=int, default=ptyport.FIRST_FREE_COM,
+                        help="lowest number to take for a port not given by --com (default %d)" % ptyport.FIRST_FREE_COM)
     parser.add_argument("--timeout", type=float, default=60, help="seconds before the command is stopped (default 60)")
     parser.add_argument("--dir", help="control folder (default: a new temporary one, removed at the end)")
     parser.add_argument("--ports", type=int, default=1, help="serial links to make (default 1)")
@@ -365,7 +367,8 @@ def main():
     try:
         env = dict(os.environ, TAVRIN_PEER_TCP="127.0.0.1:%d" % listener.getsockname()[1], TAVRIN_PEER_DIR=folder)
         for n, (master, slave, pts) in enumerate(ptys):
-            number = ptyport.link_port(os.path.join(prefix, "dosdevices"), os.ttyname(slave), args.com if n == 0 else None)
+            number = ptyport.link_port(os.path.join(prefix, "dosdevices"), os.ttyname(slave), args.com if n == 0 else None,
+                                       args.first)
             links.append(os.path.join(prefix, "dosdevices", "com%d" % number))
             suffix = "" if n == 0 else str(n + 1)
             env["TAVRIN_TEST_COM" + suffix] = str(number)

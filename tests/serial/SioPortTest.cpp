@@ -51,7 +51,13 @@ struct TCloseLooks {
     }
     static bool Watch()
     {
-        HWND window = FindWindowExA(HWND_MESSAGE, nullptr, "awComWindow", nullptr);
+        // Other test programs on the desktop have windows of the class too.
+        HWND window = nullptr;
+        for (;;) {
+            window = FindWindowExA(HWND_MESSAGE, window, "awComWindow", nullptr);
+            DWORD process = 0;
+            if (!window || (GetWindowThreadProcessId(window, &process), process == GetCurrentProcessId())) break;
+        }
         if (!window) return false;
         Count = 0;
         Previous = reinterpret_cast<WNDPROC>(
