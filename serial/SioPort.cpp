@@ -427,22 +427,23 @@ void TSioCustomComPort::TraceLogOperation(bool trace, TTraceLogState state)
     if (OperationDispatcher()) ApplyTraceLog(trace, state);
 }
 
-void TSioCustomComPort::StartTrace()
+void TSioCustomComPort::StartTraceLogOperation(bool trace)
 {
     TSioBaseDispatcher* d = OperationDispatcher();
     if (!d) return;
     int result = 0;
-    d->WithGeneralLock([&] { result = StartTraceLog(*d, true); });
+    d->WithGeneralLock([&] { result = StartTraceLog(*d, trace); });
     Check(result);
+}
+
+void TSioCustomComPort::StartTrace()
+{
+    StartTraceLogOperation(true);
 }
 
 void TSioCustomComPort::StartLog()
 {
-    TSioBaseDispatcher* d = OperationDispatcher();
-    if (!d) return;
-    int result = 0;
-    d->WithGeneralLock([&] { result = StartTraceLog(*d, false); });
-    Check(result);
+    StartTraceLogOperation(false);
 }
 
 void TSioCustomComPort::ResumeTrace()

@@ -233,6 +233,7 @@ private:
     void ApplyTraceLog(bool trace, TTraceLogState state);
     int StartTraceLog(TSioBaseDispatcher& d, bool trace);
     void TraceLogOperation(bool trace, TTraceLogState state);
+    void StartTraceLogOperation(bool trace);
     // The dispatcher for an operation: none while the port opens or closes.
     TSioBaseDispatcher* OperationDispatcher();
     void ApplyHardwareFlow();

@@ -123,30 +123,25 @@ int TSioWin32Dispatcher::ReadDeviceState(DCB& dcb)
 
 int TSioWin32Dispatcher::ReadDevice(void* buffer, unsigned count)
 {
+    // Only bytes counted as waiting are asked for, but Wine leaves a read pending (in spite
+    // of the time-outs) when they went in between, until more come: bounded.
+    return ReadBounded(buffer, count, SioReadPendingMs);
+}
+
+int TSioWin32Dispatcher::ReadDeviceWithin(void* buffer, unsigned count, DWORD ms)
+{
+    return ReadBounded(buffer, count, ms);
+}
+
+int TSioWin32Dispatcher::ReadBounded(void* buffer, unsigned count, DWORD ms)
+{
     if (count == 0) return 0;
     const HANDLE device = device_.Get();
     OVERLAPPED overlapped = {};
     overlapped.hEvent = readEvent_.Get();  // ReadFile resets it
     DWORD got = 0;
-    // Bytes counted as waiting are there: the read completes at once, and its count is in
-    // the OVERLAPPED (no further call per read).
-    if (ReadFile(device, buffer, count, &got, &overlapped)) return static_cast<int>(overlapped.InternalHigh);
-    if (GetLastError() != ERROR_IO_PENDING) return LastErrorCode();
-    // Only bytes counted as waiting are asked for, but Wine leaves a read pending (in spite
-    // of the time-outs) when they went in between, until more come: bounded.
-    if (WaitForSingleObject(overlapped.hEvent, SioReadPendingMs) != WAIT_OBJECT_0) CancelIo(device);
-    if (!GetOverlappedResult(device, &overlapped, &got, TRUE))
-        return GetLastError() == ERROR_OPERATION_ABORTED ? static_cast<int>(got) : LastErrorCode();
-    return static_cast<int>(got);
-}
-
-int TSioWin32Dispatcher::ReadDeviceWithin(void* buffer, unsigned count, DWORD ms)
-{
-    if (count == 0) return 0;
-    const HANDLE device = device_.Get();
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = readEvent_.Get();
-    DWORD got = 0;
+    // A read of bytes that are there completes at once, its count in the OVERLAPPED (no
+    // further call per read).
     if (ReadFile(device, buffer, count, &got, &overlapped)) return static_cast<int>(overlapped.InternalHigh);
     if (GetLastError() != ERROR_IO_PENDING) return LastErrorCode();
     if (WaitForSingleObject(overlapped.hEvent, ms) != WAIT_OBJECT_0) CancelIo(device);
