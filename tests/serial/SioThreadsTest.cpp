@@ -359,6 +359,32 @@ TEST_F(ThreadsPort, AModemStatusTriggerFiresOnceWhenThePeerChangesALineItWatches
     EXPECT_EQ(d->DropTrigger(dcd), 0);
 }
 
+// The line changes and the echo of a line comes right behind it: two comm events in a row,
+// the second while the first is still handled. The change must not be lost to the data.
+TEST_F(ThreadsPort, ACtsChangeFollowedAtOnceByDataStillFiresTheChangeTrigger)
+{
+    const int up = kLineCts | kLineDsr | kLineCd;
+    ASSERT_NO_FATAL_FAILURE(DrivePeerLines(up));
+    port->SetOpen(true);
+    std::vector<unsigned> fired;
+    port->OnTriggerStatus = [&](TObject*, unsigned handle) { fired.push_back(handle); };
+    ASSERT_NO_FATAL_FAILURE(TakeEchoes());
+    TSioBaseDispatcher* d = port->CurrentDispatcher();
+    const int rounds = 10;
+    for (int i = 0; i < rounds; ++i) {
+        SCOPED_TRACE("round " + std::to_string(i + 1));
+        // Fires on the CTS delta bit: reference 0, mask the delta.
+        const int trigger = d->NewStatusTrigger(skModem, SioDeltaCTS << 8);
+        ASSERT_GT(trigger, 0);
+        fired.clear();
+        ASSERT_NO_FATAL_FAILURE(DrivePeerLines(i % 2 ? up : up & ~kLineCts));
+        ASSERT_TRUE(RoundTrip("DATA" + std::to_string(i) + "\r"));
+        EXPECT_TRUE(PumpUntil([&] { return !fired.empty(); }, kBoundMs)) << "the CTS change was lost";
+        if (!fired.empty()) EXPECT_EQ(fired, std::vector<unsigned>{static_cast<unsigned>(trigger)});
+        d->DropTrigger(static_cast<unsigned>(trigger));
+    }
+}
+
 // Wine reports no line errors or breaks on a pty (ClearCommError always gives none), so the
 // driver's error bits come through the probe's seam; the threads, the status trigger and the
 // port's window are the real ones.
