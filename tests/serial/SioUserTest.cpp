@@ -582,6 +582,8 @@ TEST(DispatcherThreads, ALineChangeFollowedAtOnceByDataStillFiresItsTrigger)
             std::string s(first, '\0');
             if (d->TakeInput(s.data(), static_cast<unsigned>(first)) > 0) data += s;
         }
+        // The handler runs on the dispatch thread: the GUI thread's wait looks again.
+        PostThreadMessageA(MainThreadID, WM_NULL, 0, 0);
     }, false);
     d->SetAvailThreshold(1);
     const auto settled = [&](size_t triggers, size_t bytes) {
