@@ -429,16 +429,13 @@ void TSioDataPacketManager::PortNotice(TSioNotifyKind kind)
         case snClosed:
             handlerEnabled_ = false;
             break;
-        case snInputFlushed: {
+        case snInputFlushed:
             // What was collected came before the flush and goes with it; the packets start over.
             owner_ = nullptr;
             if (inEvent_) resetPending_ = true;
             else used_ = 0;
-            const std::vector<TSioDataPacket*> packets = packets_;
-            for (TSioDataPacket* p : packets)
-                if (p->manager_ == this && p->armed_) p->Rearm();
+            Restart(nullptr);
             break;
-        }
         }
     } catch (...) {
         Application->HandleException(this);

@@ -277,10 +277,12 @@ void TSioCustomComPort::ClosePort()
         dispatcher_->SaveTriggers(store_);
         storeFilled_ = true;
         dispatcher_->CloseDevice();
-        if (Busy(*dispatcher_) && window_ && Destroying()) {
-            LeaveToWindow();
-        } else if (Busy(*dispatcher_) && window_) {
+        if (Busy(*dispatcher_) && window_) {
             // Closed from inside a delivery: the window ends the close once the threads are gone.
+            if (Destroying()) {
+                LeaveToWindow();
+                return;
+            }
             PostMessageA(window_, SioClosePendingMessage, 0, static_cast<LPARAM>(dispatcher_->Handle()) << 16);
             SioPumpMessage();
             if (state_ == psTransitional) return;
@@ -846,7 +848,7 @@ LRESULT CALLBACK TSioCustomComPort::WindowProc(HWND window, UINT message, WPARAM
 bool TSioCustomComPort::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == SioClosePendingMessage) {
-        if (dispatcher_ && (dispatcher_->Delivering() || dispatcher_->ThreadsRunning())) {
+        if (dispatcher_ && Busy(*dispatcher_)) {
             CloseLater();
             return true;
         }
@@ -872,28 +874,24 @@ bool TSioCustomComPort::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM 
         break;
     case SioStatusMessage:
         if (OnTriggerStatus) OnTriggerStatus(this, handle);
+        if (!*alive) break;
         switch (handle & 7) {
         case skModem:
-            if (!*alive) break;
             if (OnTriggerModemStatus) OnTriggerModemStatus(this);
             break;
         case skLineError: {
-            if (!*alive) break;
             const bool lineBreak = LineBreak();  // read and cleared before the error code
             const int error = LineError();
             if (OnTriggerLineError) OnTriggerLineError(this, error, lineBreak);
             break;
         }
         case skOutFree:
-            if (!*alive) break;
             if (OnTriggerOutbuffFree) OnTriggerOutbuffFree(this);
             break;
         case skOutUsed:
-            if (!*alive) break;
             if (OnTriggerOutbuffUsed) OnTriggerOutbuffUsed(this);
             break;
         case skOutSent:
-            if (!*alive) break;
             if (OnTriggerOutSent) OnTriggerOutSent(this);
             break;
         }

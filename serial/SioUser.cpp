@@ -190,7 +190,6 @@ int TSioBaseDispatcher::OpenDevice(const std::string& name, unsigned baud, int p
         statusTriggers_.clear();
         nextTriggerNumber_ = 1;
         availThreshold_ = 0;
-        notifyPosition_ = 0;
         statusHit_ = false;
     }
     ReadModemStatus(240);
@@ -305,10 +304,7 @@ unsigned TSioBaseDispatcher::InputCount()
 unsigned TSioBaseDispatcher::OutputUsedCount()
 {
     RefreshStatus();
-    TLock lock(output_);
-    const unsigned size = static_cast<unsigned>(output_buffer_.size());
-    if (size == 0) return 0;
-    return outputFull_ ? size : (outHead_ + size - outTail_) % size;
+    return OutputUsed();
 }
 
 unsigned TSioBaseDispatcher::OutputFreeCount()
@@ -749,7 +745,6 @@ void TSioBaseDispatcher::SetThreadBoost(int boost)
     if (outThread_) outThread_->SetPriority(priority(boost + (rs485_ ? 3 : 4)));
 }
 
-
 bool TSioBaseDispatcher::DrainDevice()
 {
     TLock lock(input_);
@@ -901,7 +896,6 @@ bool TSioBaseDispatcher::ScanDataTriggers()
                 if (!t.Matched) t.Matched = SioMatchByte(t, byte);
                 if (t.Matched) longest = std::max(longest, t.Length);
             }
-            const uint32_t here = scanPosition_;
             scanPosition_ = (scanPosition_ + 1) & (SioInputRingSize - 1);
             --unscanned_;
             notifyDue_ = true;
@@ -911,7 +905,6 @@ bool TSioBaseDispatcher::ScanDataTriggers()
             if (availThreshold_ && upToHere - longest >= availThreshold_) {
                 deliverAvail = true;
                 availCount = upToHere - longest;
-                notifyPosition_ = here;
                 notifyDue_ = false;
             }
             for (auto it = dataTriggers_.rbegin(); it != dataTriggers_.rend(); ++it)
@@ -926,7 +919,6 @@ bool TSioBaseDispatcher::ScanDataTriggers()
             if (available >= availThreshold_) {
                 deliverAvail = true;
                 availCount = available;
-                notifyPosition_ = scanPosition_;
                 notifyDue_ = false;
             }
         }
@@ -964,10 +956,10 @@ void TSioBaseDispatcher::ReportException() noexcept
 }
 
 template <class F>
-void TSioBaseDispatcher::CallHandler(F&& handler) noexcept
+void TSioBaseDispatcher::RunReported(F&& step) noexcept
 {
     try {
-        handler();
+        step();
     } catch (...) {
         ReportException();
     }
@@ -1013,25 +1005,14 @@ bool TSioBaseDispatcher::DeliverTrigger(UINT message, WPARAM first, uint16_t val
         TLock in(input_);
         maxGetCount_ = std::max(maxGetCount_, getCount_);
     };
-    TComponent* const sender = owner_;
     for (const auto& h : methods) {
         if (!carryOn) break;
         if (isDeleted(methodHandlers_, [&](auto& x) { return x.Key == h.Key; })) continue;
         before();
-        if (h.Synchronize) {
-            // Reported where it happened, on the GUI thread.
-            CallHandler([&] {
-                TThread::Synchronize([&] {
-                    try {
-                        h.Method(message, first, second);
-                    } catch (...) {
-                        Application->HandleException(sender);
-                    }
-                });
-            });
-        } else {
-            CallHandler([&] { h.Method(message, first, second); });
-        }
+        // A synchronised handler's exception is reported where it happened, on the GUI thread.
+        const auto call = [&] { RunReported([&] { h.Method(message, first, second); }); };
+        if (h.Synchronize) RunReported([&] { TThread::Synchronize(call); });
+        else call();
         after();
         if (closingRequested_) carryOn = false;
     }
@@ -1039,7 +1020,7 @@ bool TSioBaseDispatcher::DeliverTrigger(UINT message, WPARAM first, uint16_t val
         if (!carryOn) break;
         if (isDeleted(procHandlers_, [&](auto& x) { return x.Proc == h.Proc; })) continue;
         before();
-        CallHandler([&] { h.Proc(message, first, second); });
+        RunReported([&] { h.Proc(message, first, second); });
         after();
         if (closingRequested_) carryOn = false;
     }
@@ -1207,23 +1188,16 @@ public:
 protected:
     void Execute() override
     {
-        const auto pass = [this](auto&& step) {
-            try {
-                step();
-            } catch (...) {
-                d_.ReportException();
-            }
-        };
         while (!d_.killThreads_ && !d_.closingRequested_) {
             const DWORD r = WaitForSingleObject(d_.commEventPending_, 50);
             if (d_.killThreads_) break;
             const DWORD mask = d_.pendingMask_.exchange(0);
             // Only a hand-over is answered: a poll pass must leave no "done" for the next.
             if (r == WAIT_OBJECT_0) SetEvent(d_.dispatchDone_);
-            pass([&] { d_.HandleCommEvent(mask); });
-            pass([&] { d_.PollTimersAndStatus(); });
+            d_.RunReported([&] { d_.HandleCommEvent(mask); });
+            d_.RunReported([&] { d_.PollTimersAndStatus(); });
         }
-        if (d_.closingRequested_) pass([&] { d_.FreeBuffers(); });
+        if (d_.closingRequested_) d_.RunReported([&] { d_.FreeBuffers(); });
         SetEvent(d_.dispatchDone_);
         d_.ThreadEnded();
     }
@@ -1243,15 +1217,8 @@ protected:
         while (!d_.killThreads_ && !d_.closingRequested_) {
             const DWORD r = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
             if (d_.killThreads_) break;
-            if (r == WAIT_OBJECT_0) {
-                try {
-                    d_.OutputStep();
-                } catch (...) {
-                    d_.ReportException();
-                }
-            } else if (r == WAIT_OBJECT_0 + 1) {
-                SetEvent(d_.dispatcherGeneral_);  // the flush is acknowledged
-            }
+            if (r == WAIT_OBJECT_0) d_.RunReported([&] { d_.OutputStep(); });
+            else if (r == WAIT_OBJECT_0 + 1) SetEvent(d_.dispatcherGeneral_);  // the flush is acknowledged
         }
         d_.ThreadEnded();
     }

@@ -252,9 +252,9 @@ protected:
     // Reports the exception being handled on the GUI thread (the toolkit's display); a
     // serial thread waits for it there.
     void ReportException() noexcept;
-    // Runs one handler; what it throws is reported and the delivery goes on.
+    // Runs a handler or a thread's step; what it throws is reported, and the caller goes on.
     template <class F>
-    void CallHandler(F&& handler) noexcept;
+    void RunReported(F&& step) noexcept;
     // Ends a delivery: the read position, the message state, the deferred removals.
     bool EndDelivery(UINT message, WPARAM first, bool carryOn);
     unsigned OutputUsed();  // from the output ring, without a status refresh
@@ -305,8 +305,7 @@ protected:
     // or all scanned, which the positions alone cannot tell.
     unsigned unscanned_ = 0;
     unsigned availThreshold_ = 0;
-    uint32_t notifyPosition_ = 0;
-    // Bytes came since the last avail offer (a position alone repeats after 2^20 bytes).
+    // Bytes came since the last avail offer (a notify position would repeat after 2^20 bytes).
     bool notifyDue_ = false;
     bool statusHit_ = false;
     bool inAvailMessage_ = false;

@@ -92,14 +92,6 @@ bool TSioWin32Dispatcher::DriverOutputLeaves()
     return left == 0;
 }
 
-unsigned TSioWin32Dispatcher::OutputRingUsed()
-{
-    TLock lock(output_);
-    const unsigned size = static_cast<unsigned>(output_buffer_.size());
-    if (size == 0) return 0;
-    return outputFull_ ? size : (outHead_ + size - outTail_) % size;
-}
-
 unsigned TSioWin32Dispatcher::RefreshCommStatus(TSioCommStatus& status)
 {
     DWORD errors = 0;
@@ -110,7 +102,7 @@ unsigned TSioWin32Dispatcher::RefreshCommStatus(TSioCommStatus& status)
     }
     status.Errors = errors;
     status.InQueue = comStat.cbInQue;
-    status.OutQueue = OutputRingUsed();  // the driver's own queue is not what the callers count
+    status.OutQueue = OutputUsed();  // the driver's own queue is not what the callers count
     return errors;
 }
 
@@ -125,15 +117,10 @@ int TSioWin32Dispatcher::ReadDevice(void* buffer, unsigned count)
 {
     // Only bytes counted as waiting are asked for, but Wine leaves a read pending (in spite
     // of the time-outs) when they went in between, until more come: bounded.
-    return ReadBounded(buffer, count, SioReadPendingMs);
+    return ReadDeviceWithin(buffer, count, SioReadPendingMs);
 }
 
 int TSioWin32Dispatcher::ReadDeviceWithin(void* buffer, unsigned count, DWORD ms)
-{
-    return ReadBounded(buffer, count, ms);
-}
-
-int TSioWin32Dispatcher::ReadBounded(void* buffer, unsigned count, DWORD ms)
 {
     if (count == 0) return 0;
     const HANDLE device = device_.Get();

@@ -54,9 +54,6 @@ protected:
     // Closes the events and the device; 0, or -1 when CloseHandle failed.
     int ReleaseDevice();
     bool OnOwnThread() const;
-    // An overlapped read that waits up to `ms` for bytes when none are there.
-    int ReadBounded(void* buffer, unsigned count, DWORD ms);
-    unsigned OutputRingUsed();
     // Empties the output ring, the output thread having let go of the device; with
     // `keepWritten`, what the driver holds is purged only if it does not leave in time.
     int FlushOutput(bool keepWritten);

@@ -4,8 +4,8 @@
     ptyport.py [--com N] [--first N] [--timeout S] [--transcript FILE] [--mode echo|mute] -- COMMAND [ARG...]
 
 Links $WINEPREFIX/dosdevices/comN to a raw pty slave (N is the first free number from 300, or
-from --first, so no real port is ever taken), runs COMMAND with TAVRIN_TEST_COM=N and TAVRIN_TEST_PTS=<pts
-number> (and TAVRIN_TEST_TRANSCRIPT when recording), and answers what COMMAND sends until it
+from --first, so no real port is ever taken), runs COMMAND with TAVRIN_TEST_COM=N and
+TAVRIN_TEST_PTS=<pts number> (and TAVRIN_TEST_TRANSCRIPT when recording), and answers what COMMAND sends until it
 ends or the bound passes. FILE may contain "{com}", replaced by N, so that parallel runs keep
 apart. On the way out it removes the link and the pty's modem-line files in $PTYMODEM_DIR
 (see tools/ptymodem/ptymodem.c) and exits with COMMAND's exit code, 124 when it had to stop
@@ -26,7 +26,6 @@ import tty
 # on Wine a second open of a port succeeds. A test whose program must find its port in a
 # scan asks for --first below 256, and keeps apart from the other scanning tests by a lock.
 FIRST_FREE_COM = 300
-SCANNED_COM = 60  # above the ports of any real machine and the pick list's 1..50
 LAST_COM = 999
 TIMED_OUT = 124
 GRACE_SECONDS = 5

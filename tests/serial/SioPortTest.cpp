@@ -22,13 +22,6 @@
 
 namespace {
 
-std::string TempName(const std::string& name)
-{
-    char folder[MAX_PATH];
-    GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) + "sioport_" + std::to_string(GetCurrentProcessId()) + "_" + name;
-}
-
 // Its dispatch thread takes a while to end after a close from inside a delivery.
 class TSlowEndDispatcher : public TFakeDispatcher {
 public:
@@ -223,7 +216,7 @@ TEST_F(Port, TracingOnAClosedPortOnlyStoresAndAnOpenPortDumpsAtItsClose)
 {
     port->SetTracing(tlDump);
     EXPECT_EQ(port->Tracing(), tlOff);
-    port->TraceName = TempName("close.trc");
+    port->TraceName = TempFileName("close.trc");
     port->TraceHex = false;
     DeleteFileA(port->TraceName.c_str());
     port->SetOpen(true);
@@ -244,7 +237,7 @@ TEST_F(Port, TracingOnAClosedPortOnlyStoresAndAnOpenPortDumpsAtItsClose)
 
 TEST_F(Port, AFailingDumpStillClosesThePortAndIsReportedAfter)
 {
-    port->TraceName = TempName("no_such_folder\\x.trc");
+    port->TraceName = TempFileName("no_such_folder\\x.trc");
     port->SetOpen(true);
     port->SetTracing(tlOn);
     port->SendString("AB");
@@ -820,7 +813,7 @@ TEST_F(Port, TraceAndLogOperationsOnAnOpenPort)
     };
     for (auto& r : records) {
         SCOPED_TRACE(r.name);
-        *r.fileName = TempName(std::string(r.name) + ".txt");
+        *r.fileName = TempFileName(std::string(r.name) + ".txt");
         DeleteFileA(r.fileName->c_str());
         const auto file = [&] { return ReadWholeFile(*r.fileName); };
         r.resume();
@@ -873,8 +866,8 @@ TEST_F(Port, TraceAndLogOperationsOnAnOpenPort)
 TEST_F(Port, ADumpThatFailsKeepsTheLogAndRestartsNoTraceThatWasFreed)
 {
     port->SetOpen(true);
-    port->LogName = TempName("no_such_folder\\x.log");
-    port->TraceName = TempName("no_such_folder\\x.trc");
+    port->LogName = TempFileName("no_such_folder\\x.log");
+    port->TraceName = TempFileName("no_such_folder\\x.trc");
     port->SetLogging(tlOn);
     port->SetTracing(tlOn);
     port->SendString("AB");
@@ -886,7 +879,7 @@ TEST_F(Port, ADumpThatFailsKeepsTheLogAndRestartsNoTraceThatWasFreed)
     port->SetTracing(tlOn);
     EXPECT_EQ(fake->Trace.State(), tlOn) << "and starts again";
 
-    port->LogName = TempName("kept.log");
+    port->LogName = TempFileName("kept.log");
     port->DumpLog();
     const std::string log = ReadWholeFile(port->LogName);
     EXPECT_NE(log.find("WriteCom"), std::string::npos) << log;

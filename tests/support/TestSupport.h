@@ -34,6 +34,14 @@ private:
     TMessageSink previous_;
 };
 
+// A file name in the temp folder that no other test process uses.
+inline std::string TempFileName(const std::string& name)
+{
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    return std::string(folder) + "tavrin_test_" + std::to_string(GetCurrentProcessId()) + "_" + name;
+}
+
 // Handles the posted, sent and input messages waiting, and those they post in turn; not
 // timers and painting, which never run dry while a caret blinks.
 inline void PumpPending(DWORD boundMs = 5000)
