@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev mingw-w64-tools
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine wine32:i386 wine64
   xvfb xauth x11-apps x11-xserver-utils imagemagick
   cmake ninja-build googletest gcc-multilib python3 msitools

@@ -41,6 +41,15 @@ done
 export WINEPREFIX="$build/wineprefix"
 export TAVRIN_COMMA_PREFIX="$build/wineprefix-comma"
 prefixes=("$WINEPREFIX" "$TAVRIN_COMMA_PREFIX")
+# On a machine that runs no 32-bit code the 64-bit build is tested, under 64-bit Wine.
+if [ "$(bash "$here/arch.sh")" = x86_64 ]; then
+  echo "session: this machine runs no 32-bit code; the 64-bit build runs under 64-bit Wine" >&2
+  mkdir -p "$build/wine64"
+  printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$build/wine64/wine"
+  chmod +x "$build/wine64/wine"
+  ln -sf wine "$build/wine64/wine-stable"  # what wineboot and the other tool scripts call
+  export PATH="$build/wine64:$PATH" WINELOADER=/usr/lib/wine/wine64
+fi
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export PTYMODEM_DIR="$build/ptymodem/lines"
