@@ -1023,17 +1023,9 @@ D& zstring_base<D, C>::vformat(const wchar_t* fmt, va_list args)
         return self();
     }
     // Written apart from the text: an argument may be this string's own text.
-    BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(length));
-    if (!out) throw std::bad_alloc();
-    _vsnwprintf(out, static_cast<size_t>(length) + 1, fmt, args);
-    out[length] = L'\0';
-    try {
-        set_view({out, static_cast<size_t>(length)});
-    } catch (...) {
-        SysFreeString(out);
-        throw;
-    }
-    SysFreeString(out);
+    std::wstring out(static_cast<size_t>(length), L'\0');
+    _vsnwprintf(out.data(), out.size() + 1, fmt, args);
+    set_view(out);
     return self();
 }
 

@@ -22,12 +22,6 @@ public:
     BSTR get() const noexcept { return p_; }
     size_t size() const noexcept { return p_ ? SysStringLen(p_) : 0; }
     void assign(std::wstring_view s);
-    BSTR detach() noexcept
-    {
-        BSTR p = p_;
-        p_ = nullptr;
-        return p;
-    }
 
 private:
     BSTR p_ = nullptr;
