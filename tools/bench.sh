@@ -13,4 +13,6 @@ bash "$root/tools/session.sh" "$build" bash -c '
   python3 "$root/tools/vr7sim.py" --timeout 300 -- "$root/tools/wine-run" "$build/bin/serial_receive_bench.exe"
   echo "== one Send Test through the main window, serial and USB links"
   python3 "$root/tools/vr7sim.py" --first 60 --ports 2 --timeout 300 -- "$root/tools/wine-run" "$build/bin/send_test_bench.exe"
+  echo "== 64 MiB over loopback HTTP: qv::file beside a minimal WinINet reader and curl (medians of 3)"
+  python3 "$root/tools/httppeer.py" --timeout 600 -- bash "$root/bench/http_read_bench.sh" "$build"
 ' bench "$root" "$build"

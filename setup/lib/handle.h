@@ -83,6 +83,12 @@ struct local_memory_traits {
     static type invalid() noexcept { return nullptr; }
     static void close(type h) noexcept { LocalFree(h); }
 };
+// Views of a mapping: MapViewOfFile answers null when it fails.
+struct mapped_view_traits {
+    using type = void*;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type view) noexcept { UnmapViewOfFile(view); }
+};
 
 using kernel_handle = handle<kernel_handle_traits>;
 using file_handle = handle<file_handle_traits>;
@@ -90,5 +96,6 @@ using find_handle = handle<find_handle_traits>;
 using registry_key = handle<registry_key_traits>;
 using module_handle = handle<module_traits>;
 using local_memory = handle<local_memory_traits>;
+using mapped_view = handle<mapped_view_traits>;
 
 }  // namespace qv

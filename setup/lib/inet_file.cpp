@@ -2,6 +2,8 @@
 
 #include "ISetupTransferEvents.h"
 
+#include <cstddef>
+#include <cstring>
 #include <cwchar>
 #include <utility>
 
@@ -9,7 +11,6 @@ namespace qv {
 
 namespace {
 
-constexpr DWORD closing_notice_bound = 5000;  // ms a closed handle's notice may take
 constexpr int dialog_answer_bound = 3;        // how often one request may be answered "retry"
 constexpr DWORD staging_limit = 256 * 1024;
 constexpr DWORD first_chunk = 1500;
@@ -150,21 +151,11 @@ void wininet_async_handle::close() noexcept
     {
         critical_section_lock hold(lock_);
         h = std::exchange(handle_, nullptr);
-        if (h) ++closing_;
+        if (!h) return;
+        closing_.push_back(h);
     }
-    if (!h) return;
     const DWORD kept = GetLastError();
-    ResetEvent(closed_.get());
     InternetCloseHandle(h);
-    // Usually the notice came inside the call; a request busy on WinINet's thread sends it
-    // when that thread lets go. Until then WinINet's reference keeps this object alive.
-    for (;;) {
-        {
-            critical_section_lock hold(lock_);
-            if (closing_ == 0) break;
-        }
-        if (WaitForSingleObject(closed_.get(), closing_notice_bound) != WAIT_OBJECT_0) break;
-    }
     SetLastError(kept);
 }
 
@@ -187,7 +178,11 @@ void wininet_async_handle::on_status(HINTERNET h, DWORD status, void* info, DWOR
     case INTERNET_STATUS_HANDLE_CLOSING: {
         {
             critical_section_lock hold(lock_);
-            if (closing_ > 0) --closing_;
+            for (auto i = closing_.begin(); i != closing_.end(); ++i)
+                if (*i == h) {
+                    closing_.erase(i);
+                    break;
+                }
         }
         SetEvent(closed_.get());
         drop_reference();  // may be the last: nothing of this object is touched afterwards
@@ -198,6 +193,9 @@ void wininet_async_handle::on_status(HINTERNET h, DWORD status, void* info, DWOR
             critical_section_lock hold(lock_);
             // A notice for a handle closed meanwhile belongs to no call of ours any more.
             if (handle_ && h != handle_) break;
+            bool closed = false;
+            for (const HINTERNET c : closing_) closed = closed || c == h;
+            if (closed) break;
         }
         const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
         DWORD error = 0;
@@ -228,6 +226,7 @@ void wininet_async_handle::on_status(HINTERNET h, DWORD status, void* info, DWOR
 
 bool wininet_async_handle::wait(bool call_succeeded, bool close_on_timeout)
 {
+    timedOut_ = false;
     if (call_succeeded) {
         set_error(0);
         return true;
@@ -239,6 +238,7 @@ bool wininet_async_handle::wait(bool call_succeeded, bool close_on_timeout)
     }
     const DWORD result = pumping_wait(complete_.get(), GetTickCount64() + timeout_);
     if (result != WAIT_OBJECT_0) {
+        timedOut_ = true;
         if (close_on_timeout) close();
         set_error(result == WAIT_TIMEOUT ? ERROR_INTERNET_TIMEOUT : GetLastError());
         return false;
@@ -449,7 +449,7 @@ bool inet_file::send_request()
         bool ok;
         if (handle_ && sent_) {
             ResetEvent(complete_.get());
-            ok = HttpSendRequestW(handle_, extra, extraLength, nullptr, 0);
+            ok = wininet().send_request(handle_, extra, extraLength, nullptr, 0);
         } else if (secure) {
             if (connection_->get() && connectedHost_.compare_nocase(host.c_str()) != 0) connection_->close();
             if (!connection_->get()) {
@@ -478,7 +478,7 @@ bool inet_file::send_request()
                 InternetSetOptionW(r, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
             }
             ResetEvent(complete_.get());
-            ok = HttpSendRequestW(r, extra, extraLength, nullptr, 0);
+            ok = wininet().send_request(r, extra, extraLength, nullptr, 0);
         } else {
             ResetEvent(complete_.get());
             const HINTERNET r = wininet().open_url(session_.get(), url_.c_str(), extra, extraLength, flags_,
@@ -547,20 +547,26 @@ void inet_file::add_time(LONGLONG start) noexcept
     }
 }
 
-DWORD inet_file::rate() const noexcept
+// In 64 bits, so no count has to be halved on the way.
+DWORD inet_file::measured_rate(DWORD bytes, DWORD ms) noexcept
 {
-    if (windowMs_ == 0) return windowBytes_;
-    return static_cast<DWORD>(static_cast<unsigned long long>(windowBytes_) * 1000 / windowMs_);
+    if (ms == 0) return bytes;
+    return static_cast<DWORD>(static_cast<unsigned long long>(bytes) * 1000 / ms);
 }
 
-DWORD inet_file::chunk_size(DWORD left) const noexcept
+DWORD inet_file::next_chunk(DWORD window_bytes, DWORD window_ms, DWORD left) noexcept
 {
     unsigned long long chunk = first_chunk;
-    if (windowMs_ > rate_paced_after_ms && windowBytes_ != 0)
-        chunk = static_cast<unsigned long long>(rate()) * chunk_seconds_of_rate;
+    if (window_ms > rate_paced_after_ms && window_bytes != 0)
+        chunk = static_cast<unsigned long long>(measured_rate(window_bytes, window_ms)) * chunk_seconds_of_rate;
     if (chunk < 1) chunk = 1;
     if (chunk > left) chunk = left;
     return static_cast<DWORD>(chunk);
+}
+
+inet_file::read_block* inet_file::staging()
+{
+    return reinterpret_cast<read_block*>(staging_.get());
 }
 
 bool inet_file::read_pass(BYTE* buffer, DWORD count, DWORD& done)
@@ -569,15 +575,22 @@ bool inet_file::read_pass(BYTE* buffer, DWORD count, DWORD& done)
     while (done < count) {
         const DWORD chunk = std::min(chunk_size(count - done), staging_limit);
         if (stagingSize_ < chunk) {
-            staging_.reset(new BYTE[chunk]);
+            staging_.reset(new BYTE[offsetof(read_block, data) + chunk]);
             stagingSize_ = chunk;
         }
+        read_block* const block = staging();
         const LONGLONG started = now();
         ResetEvent(complete_.get());
-        stagedCount_ = 0;
-        const BOOL ok = InternetReadFile(handle_, staging_.get(), chunk, &stagedCount_);
-        if (!ok && !wait(false)) return false;
-        const DWORD got = stagedCount_;
+        block->count = 0;
+        const BOOL ok = InternetReadFile(handle_, block->data, chunk, &block->count);
+        if (!ok && !wait(false)) {
+            if (timedOut_) {
+                abandoned_.push_back(std::move(staging_));
+                stagingSize_ = 0;
+            }
+            return false;
+        }
+        const DWORD got = block->count;
         if (got == 0) {
             // The data ended before the length the server announced: the connection broke.
             if (expectedEnd_ != 0 && position_ < expectedEnd_) {
@@ -586,7 +599,7 @@ bool inet_file::read_pass(BYTE* buffer, DWORD count, DWORD& done)
             }
             break;
         }
-        memcpy(buffer + done, staging_.get(), got);
+        memcpy(buffer + done, block->data, got);
         done += got;
         position_ += got;
         windowBytes_ += got;

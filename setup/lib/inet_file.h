@@ -10,6 +10,7 @@
 #include <wininet.h>
 
 #include <memory>
+#include <vector>
 
 namespace qv {
 
@@ -28,6 +29,7 @@ struct wininet_calls {
     HINTERNET(WINAPI* open_url)(HINTERNET, LPCWSTR, LPCWSTR, DWORD, DWORD, DWORD_PTR) = InternetOpenUrlW;
     HINTERNET(WINAPI* open_request)(HINTERNET, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR*, DWORD, DWORD_PTR)
         = HttpOpenRequestW;
+    BOOL(WINAPI* send_request)(HINTERNET, LPCWSTR, DWORD, LPVOID, DWORD) = HttpSendRequestW;
 };
 wininet_calls& wininet();
 
@@ -72,7 +74,8 @@ public:
     const wchar_t* extended_error_text() const noexcept { return extended_ ? extended_.get() : L""; }
     DWORD extended_error() const noexcept { return extendedError_; }
 
-    // Closes the handle and waits, bounded, for WinINet's notice that it is gone.
+    // Closes the handle. WinINet's reference keeps this object until the handle's closing
+    // notice, and notices for a closed handle are no longer taken for the current call.
     void close() noexcept;
     // Takes a handle that a call gave back (WinINet may also announce it first).
     void adopt(HINTERNET h) noexcept;
@@ -90,6 +93,7 @@ protected:
     std::unique_ptr<wchar_t[]> extended_;
     DWORD extendedSize_ = 0;
     DWORD extendedError_ = 0;
+    bool timedOut_ = false;  // the last wait gave up on a call that may still complete
 
 private:
     void on_status(HINTERNET h, DWORD status, void* info, DWORD length);
@@ -98,7 +102,7 @@ private:
     CRITICAL_SECTION lock_;
     LONG refs_ = 1;    // owners and WinINet together
     LONG owners_ = 1;
-    LONG closing_ = 0;  // handles closed whose notice has not come yet
+    std::vector<HINTERNET> closing_;  // closed, their closing notice still to come
 };
 
 // The session handle, shared by copies; the last copy closes it.
@@ -149,8 +153,10 @@ public:
     DWORD position() const noexcept { return position_; }
     const zString& url() const noexcept { return url_; }
     // Bytes per second over the measuring window; the size of the next read.
-    DWORD rate() const noexcept;
-    DWORD chunk_size(DWORD left) const noexcept;
+    DWORD rate() const noexcept { return measured_rate(windowBytes_, windowMs_); }
+    DWORD chunk_size(DWORD left) const noexcept { return next_chunk(windowBytes_, windowMs_, left); }
+    static DWORD measured_rate(DWORD bytes, DWORD ms) noexcept;
+    static DWORD next_chunk(DWORD window_bytes, DWORD window_ms, DWORD left) noexcept;
 
     // FTP listing of the address's path: whether the first search found an entry.
     bool ftp_find(const wchar_t* url);
@@ -193,11 +199,17 @@ protected:
     DWORD securityFlags_ = 0;
     bool highResolution_ = false;
     LONGLONG frequency_ = 0;
-    // WinINet writes an asynchronous read's bytes and count here, never into a caller's
-    // memory that may be gone when a timed-out read completes late.
+    // WinINet writes an asynchronous read's count and bytes here, never into a caller's
+    // memory. A read that timed out may still complete: its block is kept until this
+    // object goes, which is after WinINet let go of every handle.
+    struct read_block {
+        DWORD count;
+        BYTE data[1];
+    };
+    read_block* staging();
     std::unique_ptr<BYTE[]> staging_;
     DWORD stagingSize_ = 0;
-    DWORD stagedCount_ = 0;
+    std::vector<std::unique_ptr<BYTE[]>> abandoned_;
 };
 
 class http_file : public inet_file {

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs under tools/httppeer.py: the Windows reader's two figures, then curl on the same
+# address, then the ratios. Usage: http_read_bench.sh BUILD_DIR
+set -euo pipefail
+build=$1
+url="http://127.0.0.1:$TAVRIN_HTTP_PORT/data/67108864"
+figures=$(wine "$build/bin/http_read_bench.exe")
+echo "$figures" | sed 's/^/  /; s/$/ MiB\/s/'
+curl_rates=()
+for _ in 1 2 3; do
+  curl_rates+=("$(curl -s -o /dev/null -w '%{speed_download}' "$url")")
+done
+python3 - "$figures" "${curl_rates[@]}" <<'PY'
+import sys
+figures = dict(line.rsplit(" ", 1) for line in sys.argv[1].splitlines() if line and not line.startswith("#"))
+curl = sorted(float(r) / 1048576 for r in sys.argv[2:])[1]
+qv, wininet = float(figures["qv::file"]), float(figures["wininet"])
+print("  curl %.1f MiB/s" % curl)
+print("  qv::file / wininet = %.2f, qv::file / curl = %.2f, wininet / curl = %.2f"
+      % (qv / wininet if wininet else 0, qv / curl if curl else 0, wininet / curl if curl else 0))
+PY
