@@ -22,6 +22,7 @@ Paths, for GET and HEAD; byte i of every data body is i % 251:
                      (other range forms are ignored: 200 and the whole body)
     /nolength/N      N bytes, no Content-Length, the connection closed after them
         both take "?piece=BYTES&gap=MS": the body in pieces of BYTES, MS ms apart
+    every path takes "?delay=MS": the answer begins MS ms after the request came
     /stall           never answers; holds the connection until the client goes or we stop
     /stallbody/N     headers for N bytes, the first N/2 of them, then as /stall
     /drop/N          headers for N bytes, the first N/2 of them, then the connection is cut
@@ -160,6 +161,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.piece = whole(query.get("piece", ["0"])[0]) or 0
         self.gap = (whole(query.get("gap", ["0"])[0]) or 0) / 1000.0
         name, number = parts[0], whole(parts[1]) if len(parts) == 2 else None
+        delay = whole(query.get("delay", ["0"])[0]) or 0
+        if delay and self.server.peer.pause(delay / 1000.0):
+            raise ConnectionAbortedError("stopping")
         if len(parts) == 1 and name == "stall":
             self.stall()
         elif len(parts) == 1 and name == "modified":

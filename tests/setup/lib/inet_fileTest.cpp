@@ -215,6 +215,48 @@ TEST(inet_file, AStallEndsAtItsDeadlineWhileMessagesKeepComing)
     EXPECT_TRUE(matches_data(got, done, 0));
 }
 
+// Signals when the object is finally freed.
+HANDLE gone;
+struct watched_file : qv::http_file {
+    using http_file::http_file;
+    ~watched_file() override { SetEvent(gone); }
+};
+
+TEST(inet_file, ARequestClosedOnItsTimeOutLivesUntilWinINetLetsGo)
+{
+    gone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    auto* f = new watched_file(L"setup tests", 500);
+    EXPECT_FALSE(f->open(http(L"/data/100?delay=1500").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
+    f->release();
+    // WinINet still works on the request; its answer comes a second later, and its notices
+    // then meet a live object, which goes after the closing notice.
+    EXPECT_EQ(WaitForSingleObject(gone, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(gone, 15000), static_cast<DWORD>(WAIT_OBJECT_0));
+    CloseHandle(gone);
+}
+
+BOOL WINAPI fail_without_error(HINTERNET, LPCWSTR, DWORD, LPVOID, DWORD)
+{
+    SetLastError(0);
+    return FALSE;
+}
+
+TEST(inet_file, AStepIsJudgedByItsCallsResultNotByTheLastError)
+{
+    const qv::wininet_calls saved = qv::wininet();
+    qv::wininet().send_request = fail_without_error;
+    Sink refuse(ERROR_CANCELLED);
+    auto f = make_file();
+    f->set_transfer_events(&refuse);
+    f->set_security_flags(SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID);
+    const bool opened = f->open(https(L"/data/10").c_str());
+    const DWORD error = GetLastError();
+    qv::wininet() = saved;
+    EXPECT_FALSE(opened) << "a failed send with no error code passed for a success";
+    EXPECT_NE(error, 0u);
+}
+
 TEST(inet_file, AReadThatStallsEndsAtItsDeadline)
 {
     auto f = make_file(2000);

@@ -288,31 +288,38 @@ TEST_F(Trace, ADoubleByteTextIsCutBetweenCharacters)
     }
 }
 
-constexpr int each = 50;
+constexpr int each = 100;
 struct Job {
     int id;
+    HANDLE start;
 };
 
 DWORD WINAPI trace_job(void* p)
 {
-    const int id = static_cast<Job*>(p)->id;
-    for (int n = 0; n < each; ++n) qv::TraceRecord(L"Thread", L"Job", L"thread=%d\tn=%d", id, n);
+    const Job& job = *static_cast<Job*>(p);
+    WaitForSingleObject(job.start, 10000);
+    for (int n = 0; n < each; ++n) qv::TraceRecord(L"Thread", L"Job", L"thread=%d\tn=%d", job.id, n);
     return 0;
 }
 
 TEST_F(Trace, EventsFromManyThreadsKeepTheirPairs)
 {
     qv::InitTracing();
-    constexpr int threads = 4;
+    constexpr int threads = 8;
+    // All start at once, so that they contend for the lock.
+    const HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(start, nullptr);
     Job jobs[threads];
     HANDLE handles[threads];
     for (int t = 0; t < threads; ++t) {
-        jobs[t].id = t;
+        jobs[t] = {t, start};
         handles[t] = CreateThread(nullptr, 0, trace_job, &jobs[t], 0, nullptr);
         ASSERT_NE(handles[t], nullptr);
     }
-    ASSERT_EQ(WaitForMultipleObjects(threads, handles, TRUE, 20000), WAIT_OBJECT_0);
+    SetEvent(start);
+    ASSERT_EQ(WaitForMultipleObjects(threads, handles, TRUE, 30000), WAIT_OBJECT_0);
     for (HANDLE h : handles) CloseHandle(h);
+    CloseHandle(start);
 
     const std::vector<std::string> got = events();
     ASSERT_EQ(got.size(), 2u * threads * each);

@@ -47,6 +47,8 @@ TEST(TraceUtf8, ALongTextIsCutBetweenCharacters)
         {"two bytes before", L"ab" + repeated(euro, 6000), L"ab" + repeated(euro, 5460)},
         {"three bytes before fill the buffer", L"abc" + repeated(euro, 6000), L"abc" + repeated(euro, 5460)},
         {"surrogate pairs stay whole", L"a" + repeated(face, 5000), L"a" + repeated(face, 4095)},
+        // Three bytes are left: room for a lone high surrogate's replacement, not for the pair.
+        {"a pair is never halved", L"abcd" + repeated(face, 5000), L"abcd" + repeated(face, 4094)},
         {"closing CR LF kept", L"ab" + repeated(euro, 6000) + L"\r\n", L"ab" + repeated(euro, 5459) + L"\r\n"},
     };
     for (const Case& c : cases) qv::WriteTraceRecord(zString(c.text));
