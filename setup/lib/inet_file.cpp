@@ -701,7 +701,22 @@ struct ftp_found {
     WIN32_FIND_DATAW first = {};
 };
 
-ftp_found ftp_list(const inet_session& session, const wchar_t* url)
+// The file's session is asynchronous, and WinINet takes an FTP search on it as pending even
+// with a zero context: it would end after we returned, into our stack. A session of its own,
+// synchronous, under the same agent.
+internet_handle ftp_session(const inet_session& shared)
+{
+    std::wstring agent;
+    DWORD bytes = 0;
+    InternetQueryOptionW(shared.get(), INTERNET_OPTION_USER_AGENT, nullptr, &bytes);
+    if (bytes != 0) {
+        std::unique_ptr<wchar_t[]> buffer(new wchar_t[bytes / sizeof(wchar_t) + 1]());
+        if (InternetQueryOptionW(shared.get(), INTERNET_OPTION_USER_AGENT, buffer.get(), &bytes)) agent = buffer.get();
+    }
+    return internet_handle(InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+}
+
+ftp_found ftp_list(const inet_session& shared, const wchar_t* url)
 {
     ftp_found result;
     URL_COMPONENTSW parts = {};
@@ -712,7 +727,11 @@ ftp_found ftp_list(const inet_session& session, const wchar_t* url)
     std::wstring user(parts.lpszUserName ? parts.lpszUserName : L"", parts.dwUserNameLength);
     std::wstring password(parts.lpszPassword ? parts.lpszPassword : L"", parts.dwPasswordLength);
     std::wstring path(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
-    internet_handle connection(InternetConnectW(session.get(), host.c_str(), INTERNET_DEFAULT_FTP_PORT,
+    // Wine matches what follows the last slash as a name: a folder's own path would match nothing.
+    if (!path.empty() && path.back() == L'/') path += L'*';
+    const internet_handle session = ftp_session(shared);
+    if (!session) return result;
+    internet_handle connection(InternetConnectW(session.get(), host.c_str(), parts.nPort,
         user.empty() ? nullptr : user.c_str(), password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_FTP,
         INTERNET_FLAG_PASSIVE, 0));
     if (!connection) return result;
