@@ -14,8 +14,9 @@ python3 - "$figures" "${curl_rates[@]}" <<'PY'
 import sys
 figures = dict(line.rsplit(" ", 1) for line in sys.argv[1].splitlines() if line and not line.startswith("#"))
 curl = sorted(float(r) / 1048576 for r in sys.argv[2:])[1]
-qv, wininet = float(figures["qv::file"]), float(figures["wininet"])
+qv, wininet, small = (float(figures[k]) for k in ("qv::file", "wininet", "wininet_1500"))
+ratio = lambda a, b: a / b if b else 0
 print("  curl %.1f MiB/s" % curl)
-print("  qv::file / wininet = %.2f, qv::file / curl = %.2f, wininet / curl = %.2f"
-      % (qv / wininet if wininet else 0, qv / curl if curl else 0, wininet / curl if curl else 0))
+print("  qv::file / wininet = %.2f, qv::file / wininet_1500 = %.2f, qv::file / curl = %.3f, wininet / curl = %.2f"
+      % (ratio(qv, wininet), ratio(qv, small), ratio(qv, curl), ratio(wininet, curl)))
 PY
