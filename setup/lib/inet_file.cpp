@@ -1,6 +1,7 @@
 #include "inet_file.h"
 
 #include "ISetupTransferEvents.h"
+#include "critical_section.h"
 
 #include <cstddef>
 #include <cstring>
@@ -17,12 +18,6 @@ constexpr DWORD first_chunk = 1500;
 constexpr DWORD window_ms = 30000;
 constexpr DWORD rate_paced_after_ms = 10000;
 constexpr DWORD chunk_seconds_of_rate = 15;
-
-struct critical_section_lock {
-    explicit critical_section_lock(CRITICAL_SECTION& cs) noexcept : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~critical_section_lock() { LeaveCriticalSection(&cs_); }
-    CRITICAL_SECTION& cs_;
-};
 
 // Waits for one handle while dispatching this thread's window messages, until `deadline`
 // (GetTickCount64): messages never move the deadline. WM_QUIT is put back afterwards.

@@ -1,6 +1,7 @@
 #include "trace_log.h"
 
 #include "file.h"
+#include "critical_section.h"
 #include "handle.h"
 #include "system_folders.h"
 #include "version_info.h"
@@ -32,17 +33,6 @@ trace_state& state()
     static trace_state* const s = new trace_state;
     return *s;
 }
-
-class lock_scope {
-public:
-    explicit lock_scope(CRITICAL_SECTION& cs) noexcept : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~lock_scope() { LeaveCriticalSection(&cs_); }
-    lock_scope(const lock_scope&) = delete;
-    lock_scope& operator=(const lock_scope&) = delete;
-
-private:
-    CRITICAL_SECTION& cs_;
-};
 
 constexpr size_t details_limit = 16381;  // leaves room for "\r\n" and the terminator
 
@@ -139,7 +129,7 @@ void write_event(const wchar_t* category, const wchar_t* subcategory, const wcha
     try {
         // The lock is recursive: held here too, another thread's records never come between
         // the two of one event.
-        const lock_scope lock(s.lock);
+        const critical_section_lock lock(s.lock);
         zString head;
         head.format(L"%ls|%ls|", category ? category : L"", subcategory ? subcategory : L"");
         WriteTraceRecord(head);
@@ -257,7 +247,7 @@ void WriteTraceRecord(const zString& text)
 {
     trace_state& s = state();
     if (!s.enabled || !s.lockReady) return;
-    const lock_scope lock(s.lock);
+    const critical_section_lock lock(s.lock);
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[trace_buffer_size]);
     const DWORD length = fill_record(text, buffer.get());
     ScrambleStream().scramble(buffer.get(), length, ScrambleStream::trace_key);

@@ -1,5 +1,6 @@
 #include "verbose_log.h"
 
+#include "critical_section.h"
 #include "handle.h"
 #include "registry_text.h"
 
@@ -33,17 +34,6 @@ log_state& state()
     static log_state* const s = new log_state;
     return *s;
 }
-
-class locked {
-public:
-    explicit locked(CRITICAL_SECTION& lock) noexcept : lock_(lock) { EnterCriticalSection(&lock_); }
-    ~locked() { LeaveCriticalSection(&lock_); }
-    locked(const locked&) = delete;
-    locked& operator=(const locked&) = delete;
-
-private:
-    CRITICAL_SECTION& lock_;
-};
 
 registry_key open_switch_key()
 {
@@ -153,7 +143,7 @@ void WriteVerboseLog(const zString& message, const zString& source_file, int lin
     const last_error_keeper keep;
     try {
         log_state& s = state();
-        const locked hold(s.lock);
+        const critical_section_lock hold(s.lock);
         if (s.check_pending) read_switch(s);
         if (!s.enabled) return;
         const zString path = log_path(s);
@@ -177,7 +167,7 @@ void EnableVerboseLog()
 {
     const last_error_keeper keep;
     log_state& s = state();
-    const locked hold(s.lock);
+    const critical_section_lock hold(s.lock);
     s.enabled = true;
 }
 
@@ -185,7 +175,7 @@ void SetVerboseLogFolder(const zString& folder)
 {
     const last_error_keeper keep;
     log_state& s = state();
-    const locked hold(s.lock);
+    const critical_section_lock hold(s.lock);
     s.forced_folder = folder;
 }
 
@@ -193,7 +183,7 @@ void SetVerboseLogSourcePlace(bool with_source_place)
 {
     const last_error_keeper keep;
     log_state& s = state();
-    const locked hold(s.lock);
+    const critical_section_lock hold(s.lock);
     s.with_source_place = with_source_place;
 }
 
@@ -201,7 +191,7 @@ void InitVerboseLog()
 {
     const last_error_keeper keep;
     log_state& s = state();
-    const locked hold(s.lock);
+    const critical_section_lock hold(s.lock);
     read_switch(s);
 }
 
@@ -209,7 +199,7 @@ zString GetVerboseLogPath()
 {
     const last_error_keeper keep;
     log_state& s = state();
-    const locked hold(s.lock);
+    const critical_section_lock hold(s.lock);
     return log_path(s);
 }
 
