@@ -24,20 +24,16 @@ USER PASS SYST PWD CWD TYPE PASV LIST NLST NOOP QUIT; anything else (PORT, FEAT,
 
 Exits with COMMAND's exit code, 124 when it had to stop COMMAND at the bound.
 """
-import argparse
 import fnmatch
 import os
 import posixpath
-import signal
 import socket
 import socketserver
-import subprocess
 import sys
 import threading
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import ptyport  # noqa: E402  (the child is run and stopped the same way)
+import peerrun  # noqa: E402  (the command line and the bounded run, as httppeer.py has them)
 
 STAMP = "Oct 21  2015"
 TREE = {
@@ -182,57 +178,29 @@ class Peer:
 
 
 def main():
-    parser = argparse.ArgumentParser(description="Runs a command with a small FTP server on loopback.")
-    parser.add_argument("--timeout", type=float, default=60, help="seconds before the command is stopped (default 60)")
-    parser.add_argument("--log", help="file that receives every command line received")
-    parser.add_argument("command", nargs=argparse.REMAINDER)
-    args = parser.parse_args()
-    command = args.command[1:] if args.command[:1] == ["--"] else args.command
-    if not command:
-        parser.error("no command")
-
-    for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-        signal.signal(signum, ptyport.on_signal)
-
-    deadline = time.monotonic() + args.timeout
-    servers, child, peer, closed = [], None, None, None
+    args, command = peerrun.parse("Runs a command with a small FTP server on loopback.",
+                                  "file that receives every command line received")
+    run = peerrun.Run("ftppeer", command, args.timeout)
+    servers, peer, closed = [], None, None
     try:
-        log = os.path.abspath(args.log.replace("{pid}", str(os.getpid()))) if args.log else None
-        peer = Peer(log)
-        for slow in (False, True):
-            server = Server(peer, slow)
-            threading.Thread(target=server.serve_forever, args=(0.1,), daemon=True).start()
-            servers.append(server)
-        closed = socket.socket()
-        closed.bind(("127.0.0.1", 0))
-        env = dict(os.environ, TAVRIN_FTP_PORT=str(servers[0].server_address[1]),
-                   TAVRIN_FTP_SLOW_PORT=str(servers[1].server_address[1]),
-                   TAVRIN_FTP_CLOSED_PORT=str(closed.getsockname()[1]))
-        child = subprocess.Popen(command, env=env)
-        try:
-            rc = child.wait(max(0.0, deadline - time.monotonic()))
-        except subprocess.TimeoutExpired:
-            print("ftppeer: stopping %s after %g s" % (command[0], args.timeout), file=sys.stderr)
-            ptyport.stop(child)
-            rc = ptyport.TIMED_OUT
-    except ptyport.Stopped as stopped:
-        rc = 128 + stopped.args[0]
+        with run:
+            log = os.path.abspath(args.log.replace("{pid}", str(os.getpid()))) if args.log else None
+            peer = Peer(log)
+            for slow in (False, True):
+                servers.append(peerrun.serve(Server(peer, slow)))
+            closed = socket.socket()
+            closed.bind(("127.0.0.1", 0))
+            run.wait(dict(os.environ, TAVRIN_FTP_PORT=str(servers[0].server_address[1]),
+                          TAVRIN_FTP_SLOW_PORT=str(servers[1].server_address[1]),
+                          TAVRIN_FTP_CLOSED_PORT=str(closed.getsockname()[1])))
     finally:
-        for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-            signal.signal(signum, signal.SIG_IGN)
-        if child is not None:
-            ptyport.stop(child)
-        if peer:
-            peer.stop.set()
-        for server in servers:
-            server.shutdown()
-            server.server_close()
+        peerrun.shut(servers, peer)
         if closed:
             closed.close()
         if peer and peer.log:
             with peer.lock:
                 peer.log.close()
-    return rc if rc >= 0 else 128 - rc
+    return run.exit_code()
 
 
 if __name__ == "__main__":

@@ -34,11 +34,9 @@ Paths, for GET and HEAD; byte i of every data body is i % 251:
 
 Exits with COMMAND's exit code, 124 when it had to stop COMMAND at the bound.
 """
-import argparse
 import http.server
 import os
 import shutil
-import signal
 import socket
 import ssl
 import subprocess
@@ -49,7 +47,8 @@ import time
 import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import ptyport  # noqa: E402  (the child is run and stopped the same way)
+import peerrun  # noqa: E402  (the command line and the bounded run, as ftppeer.py has them)
+import ptyport  # noqa: E402
 
 LAST_MODIFIED = "Wed, 21 Oct 2015 07:28:00 GMT"
 SLICE = 64 * 1024
@@ -288,60 +287,34 @@ def make_certificate(folder):
 
 
 def main():
-    parser = argparse.ArgumentParser(description="Runs a command with an HTTP and an HTTPS server on loopback.")
-    parser.add_argument("--timeout", type=float, default=60, help="seconds before the command is stopped (default 60)")
-    parser.add_argument("--log", help="file that receives every request's line and headers")
-    parser.add_argument("command", nargs=argparse.REMAINDER)
-    args = parser.parse_args()
-    command = args.command[1:] if args.command[:1] == ["--"] else args.command
-    if not command:
-        parser.error("no command")
-
-    for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-        signal.signal(signum, ptyport.on_signal)
-
-    deadline = time.monotonic() + args.timeout
+    args, command = peerrun.parse("Runs a command with an HTTP and an HTTPS server on loopback.",
+                                  "file that receives every request's line and headers")
+    run = peerrun.Run("httppeer", command, args.timeout)
     folder = tempfile.mkdtemp(prefix="httppeer-")
-    servers, child, peer = [], None, None
+    servers, peer = [], None
     try:
-        tls = make_certificate(folder)
-        log = os.path.abspath(args.log.replace("{pid}", str(os.getpid()))) if args.log else None
-        # Stalls are bounded a little beyond the command, so stopping it never waits on them.
-        peer = Peer(log, deadline + ptyport.GRACE_SECONDS)
-        for context in (None, tls):
-            server = Server(peer, context)
-            threading.Thread(target=server.serve_forever, args=(0.1,), daemon=True).start()
-            servers.append(server)  # only a serving server may be shut down: shutdown waits on its loop
-        env = dict(os.environ, TAVRIN_HTTP_PORT=str(servers[0].server_address[1]),
-                   TAVRIN_HTTPS_PORT=str(servers[1].server_address[1]))
-        if log:
-            env.update(TAVRIN_HTTP_LOG="Z:" + log.replace("/", "\\"), TAVRIN_HTTP_LOG_UNIX=log)
-        child = subprocess.Popen(command, env=env)
-        try:
-            rc = child.wait(max(0.0, deadline - time.monotonic()))
-        except subprocess.TimeoutExpired:
-            print("httppeer: stopping %s after %g s" % (command[0], args.timeout), file=sys.stderr)
-            ptyport.stop(child)
-            rc = ptyport.TIMED_OUT
-    except ptyport.Stopped as stopped:
-        rc = 128 + stopped.args[0]
-    except subprocess.SubprocessError as failed:
-        print("httppeer: no certificate: %s" % failed, file=sys.stderr)
-        rc = 1
+        with run:
+            try:
+                tls = make_certificate(folder)
+                log = os.path.abspath(args.log.replace("{pid}", str(os.getpid()))) if args.log else None
+                # Stalls are bounded a little beyond the command, so stopping it never waits on them.
+                peer = Peer(log, run.deadline + ptyport.GRACE_SECONDS)
+                for context in (None, tls):
+                    servers.append(peerrun.serve(Server(peer, context)))
+                env = dict(os.environ, TAVRIN_HTTP_PORT=str(servers[0].server_address[1]),
+                           TAVRIN_HTTPS_PORT=str(servers[1].server_address[1]))
+                if log:
+                    env.update(TAVRIN_HTTP_LOG="Z:" + log.replace("/", "\\"), TAVRIN_HTTP_LOG_UNIX=log)
+                run.wait(env)
+            except subprocess.SubprocessError as failed:
+                print("httppeer: no certificate: %s" % failed, file=sys.stderr)
+                run.rc = 1
     finally:
-        for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-            signal.signal(signum, signal.SIG_IGN)
-        if child is not None:
-            ptyport.stop(child)
-        if peer:
-            peer.stop.set()
-        for server in servers:
-            server.shutdown()
-            server.server_close()
+        peerrun.shut(servers, peer)
         if peer:
             peer.close()
         shutil.rmtree(folder, ignore_errors=True)
-    return rc if rc >= 0 else 128 - rc
+    return run.exit_code()
 
 
 if __name__ == "__main__":

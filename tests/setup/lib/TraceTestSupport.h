@@ -1,6 +1,8 @@
-// What the trace tests share: a fresh folder of the case's own, the registry switch made and
-// removed by the case, and a reader of trace files written from the file format alone.
+// What the trace tests share: a fresh folder of the case's own (ScratchFolder.h), the registry
+// switch made and removed by the case, and a reader of trace files written from the file format alone.
 #pragma once
+
+#include "ScratchFolder.h"
 
 #include <windows.h>
 
@@ -29,43 +31,6 @@ inline bool make_trace_key(const std::wstring* file_name_path)
     RegCloseKey(key);
     return rc == ERROR_SUCCESS;
 }
-
-class temp_folder {
-public:
-    temp_folder()
-    {
-        wchar_t base[MAX_PATH];
-        GetTempPathW(MAX_PATH, base);
-        path_ = std::wstring(base) + L"setup_trace_" + std::to_wstring(GetCurrentProcessId()) + L"_"
-            + std::to_wstring(GetTickCount64()) + L"\\";
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~temp_folder()
-    {
-        for (const std::wstring& name : names()) DeleteFileW((path_ + name).c_str());
-        RemoveDirectoryW(path_.c_str());
-    }
-    temp_folder(const temp_folder&) = delete;
-    temp_folder& operator=(const temp_folder&) = delete;
-
-    const std::wstring& path() const { return path_; }
-    std::vector<std::wstring> names() const
-    {
-        std::vector<std::wstring> out;
-        WIN32_FIND_DATAW found;
-        const HANDLE find = FindFirstFileW((path_ + L"*").c_str(), &found);
-        if (find == INVALID_HANDLE_VALUE) return out;
-        do {
-            const std::wstring name = found.cFileName;
-            if (name != L"." && name != L"..") out.push_back(name);
-        } while (FindNextFileW(find, &found));
-        FindClose(find);
-        return out;
-    }
-
-private:
-    std::wstring path_;
-};
 
 inline std::string file_bytes(const std::wstring& path, bool* exists = nullptr)
 {

@@ -1,6 +1,8 @@
 #include "file.h"
 #include "win32_exception.h"
 
+#include "ScratchFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,36 +11,6 @@
 namespace {
 
 using bytes = std::vector<unsigned char>;
-
-class TempFolder {
-public:
-    TempFolder()
-    {
-        wchar_t base[MAX_PATH];
-        GetTempPathW(MAX_PATH, base);
-        path_ = std::wstring(base) + L"setup_file_" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~TempFolder()
-    {
-        for (const std::wstring& f : made_) DeleteFileW(f.c_str());
-        RemoveDirectoryW(path_.c_str());
-    }
-    std::wstring file(const wchar_t* name, const bytes& content)
-    {
-        const std::wstring p = path_ + name;
-        made_.push_back(p);
-        HANDLE h = CreateFileW(p.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        DWORD done = 0;
-        if (!content.empty()) WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &done, nullptr);
-        CloseHandle(h);
-        return p;
-    }
-
-private:
-    std::wstring path_;
-    std::vector<std::wstring> made_;
-};
 
 bytes read_back(const std::wstring& path)
 {
@@ -72,10 +44,10 @@ TEST(file, DetectsTheByteOrderMarkAndStartsAtTheMark)
         {"UTF-8 mark broken", {0xEF, 0xBB, 0xBE}, 0, false},
         {"reversed halves", {0xFE, 0xFE}, 0, false},
     };
-    TempFolder folder;
+    const scratch_folder folder(L"setup_file");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::wstring path = folder.file(L"mark.bin", c.content);
+        const std::wstring path = folder.write(L"mark.bin", c.content);
         qv::file f;
         ASSERT_EQ(f.open(path.c_str(), GENERIC_READ), 0u);
         EXPECT_EQ(f.code_page(), c.codePage);
@@ -92,8 +64,8 @@ TEST(file, DetectsTheByteOrderMarkAndStartsAtTheMark)
 
 TEST(file, AHandleThatCannotBeReadHasNoMarkAndStillOpens)
 {
-    TempFolder folder;
-    const std::wstring path = folder.file(L"writeonly.txt", {0xFF, 0xFE, 'a', 0});
+    const scratch_folder folder(L"setup_file");
+    const std::wstring path = folder.write(L"writeonly.txt", {0xFF, 0xFE, 'a', 0});
     qv::file f;
     ASSERT_EQ(f.open(path.c_str(), GENERIC_WRITE, 0, FILE_ATTRIBUTE_NORMAL, OPEN_EXISTING), 0u);
     EXPECT_EQ(f.code_page(), 0u);
@@ -117,7 +89,7 @@ TEST(file, WritesTextInTheCodePageOfTheFile)
         {65001, false, {'A', 0xC3, 0xA9, 0xE2, 0x82, 0xAC}},
         {1252, false, {'A', 0xE9, 0x80}},
     };
-    TempFolder folder;
+    const scratch_folder folder(L"setup_file");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.codePage);
         // The mark decides the file's code page when it opens; a file without one takes any.
@@ -125,7 +97,7 @@ TEST(file, WritesTextInTheCodePageOfTheFile)
         if (c.bom && c.codePage == 1200) seed = {0xFF, 0xFE};
         if (c.bom && c.codePage == 1201) seed = {0xFE, 0xFF};
         if (c.bom && c.codePage == 65001) seed = {0xEF, 0xBB, 0xBF};
-        const std::wstring path = folder.file(L"text.txt", seed);
+        const std::wstring path = folder.write(L"text.txt", seed);
         {
             qv::file f;
             ASSERT_EQ(f.open(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, FILE_ATTRIBUTE_NORMAL, OPEN_EXISTING), 0u);
@@ -144,14 +116,14 @@ TEST(file, WritesTextInTheCodePageOfTheFile)
 
 TEST(file, AMarkFixesTheCodePage)
 {
-    TempFolder folder;
-    const std::wstring path = folder.file(L"utf8.txt", {0xEF, 0xBB, 0xBF, 'a'});
+    const scratch_folder folder(L"setup_file");
+    const std::wstring path = folder.write(L"utf8.txt", {0xEF, 0xBB, 0xBF, 'a'});
     qv::file f;
     ASSERT_EQ(f.open(path.c_str(), GENERIC_READ), 0u);
     EXPECT_FALSE(f.set_code_page(1252));
     EXPECT_EQ(f.code_page(), 65001u);
 
-    const std::wstring plain = folder.file(L"plain.txt", {'a'});
+    const std::wstring plain = folder.write(L"plain.txt", {'a'});
     ASSERT_EQ(f.open(plain.c_str(), GENERIC_READ), 0u);
     EXPECT_TRUE(f.set_code_page(1200));
     EXPECT_EQ(f.write_bom(), 0u) << "no mark is written for a file that had none";
@@ -159,8 +131,8 @@ TEST(file, AMarkFixesTheCodePage)
 
 TEST(file, CopiesShareOneHandleAndTheLastCloses)
 {
-    TempFolder folder;
-    const std::wstring path = folder.file(L"shared.bin", {1, 2, 3, 4});
+    const scratch_folder folder(L"setup_file");
+    const std::wstring path = folder.write(L"shared.bin", {1, 2, 3, 4});
     qv::file first;
     ASSERT_EQ(first.open(path.c_str(), GENERIC_READ, 0), 0u);  // no sharing: a second open fails
     qv::file second(first);
@@ -183,8 +155,8 @@ TEST(file, CopiesShareOneHandleAndTheLastCloses)
 
 TEST(file, FailuresThrowWithThePathAndTheObjectStaysUsable)
 {
-    TempFolder folder;
-    const std::wstring path = folder.file(L"readonly.bin", {1, 2});
+    const scratch_folder folder(L"setup_file");
+    const std::wstring path = folder.write(L"readonly.bin", {1, 2});
     qv::file f;
     EXPECT_EQ(f.open((path + L".missing").c_str(), GENERIC_READ), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     ASSERT_EQ(f.open(path.c_str(), GENERIC_READ), 0u);
@@ -203,8 +175,8 @@ TEST(file, FailuresThrowWithThePathAndTheObjectStaysUsable)
 
 TEST(file, ClosingFromTheDestructorNeverThrows)
 {
-    TempFolder folder;
-    const std::wstring path = folder.file(L"gone.bin", {1});
+    const scratch_folder folder(L"setup_file");
+    const std::wstring path = folder.write(L"gone.bin", {1});
     {
         qv::file f;
         ASSERT_EQ(f.open(path.c_str(), GENERIC_READ), 0u);
@@ -228,14 +200,14 @@ TEST(file, ClosingFromTheDestructorNeverThrows)
 
 TEST(file, ReadAllAddsTwoZerosAndHandlesEmptyFiles)
 {
-    TempFolder folder;
+    const scratch_folder folder(L"setup_file");
     qv::file f;
     std::unique_ptr<unsigned char[]> all;
-    ASSERT_EQ(f.open(folder.file(L"empty.bin", {}).c_str(), GENERIC_READ), 0u);
+    ASSERT_EQ(f.open(folder.write(L"empty.bin", {}).c_str(), GENERIC_READ), 0u);
     EXPECT_EQ(f.read_all(all), 0u);
     EXPECT_EQ(all[0], 0);
     EXPECT_EQ(all[1], 0);
-    ASSERT_EQ(f.open(folder.file(L"abc.bin", {'a', 'b', 'c'}).c_str(), GENERIC_READ), 0u);
+    ASSERT_EQ(f.open(folder.write(L"abc.bin", {'a', 'b', 'c'}).c_str(), GENERIC_READ), 0u);
     unsigned char skip;
     f.read(&skip, 1);
     EXPECT_EQ(f.read_all(all), 3u) << "reads from the start, wherever the position stood";
@@ -245,8 +217,8 @@ TEST(file, ReadAllAddsTwoZerosAndHandlesEmptyFiles)
 
 TEST(file, RecordsOfAFixedSize)
 {
-    TempFolder folder;
-    const std::wstring path = folder.file(L"records.bin", {});
+    const scratch_folder folder(L"setup_file");
+    const std::wstring path = folder.write(L"records.bin", {});
     {
         qv::file f;
         ASSERT_EQ(f.open(path.c_str(), GENERIC_WRITE, 0, FILE_ATTRIBUTE_NORMAL, OPEN_EXISTING), 0u);
@@ -288,8 +260,8 @@ TEST(file, OnlyAnAddressWithSomethingAfterItsSchemeIsReadFromTheNet)
 
 TEST(file_lite, OpensReadsWritesAndSeeksWithoutExceptions)
 {
-    TempFolder folder;
-    const std::wstring path = folder.file(L"lite.bin", {});
+    const scratch_folder folder(L"setup_file");
+    const std::wstring path = folder.write(L"lite.bin", {});
     qv::file_lite lite;
     EXPECT_FALSE(lite.open_write(L"http://host/file", CREATE_ALWAYS)) << "an address is never written";
     ASSERT_TRUE(lite.open_write(path.c_str(), CREATE_ALWAYS));

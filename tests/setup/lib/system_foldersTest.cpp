@@ -3,6 +3,8 @@
 #include "handle.h"
 #include "win32_exception.h"
 
+#include "ScratchFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -55,37 +57,6 @@ bool is_folder(const std::wstring& path)
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
-
-// A fresh folder in the temp folder, removed with what is in it (one level) when the case ends.
-class scratch_folder {
-public:
-    explicit scratch_folder(const wchar_t* name)
-    {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        path_ = std::wstring(temp) + L"qv_folders_" + std::to_wstring(GetCurrentProcessId()) + L"_" + name;
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~scratch_folder()
-    {
-        WIN32_FIND_DATAW found;
-        qv::find_handle find(FindFirstFileW((path_ + L"\\*").c_str(), &found));
-        if (find) {
-            do {
-                const std::wstring item = path_ + L"\\" + found.cFileName;
-                if (!wcscmp(found.cFileName, L".") || !wcscmp(found.cFileName, L"..")) continue;
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(item.c_str());
-                else DeleteFileW(item.c_str());
-            } while (FindNextFileW(find.get(), &found));
-        }
-        find.reset();
-        RemoveDirectoryW(path_.c_str());
-    }
-    const std::wstring& path() const { return path_; }
-
-private:
-    std::wstring path_;
-};
 
 // TMP for GetTempPathW, put back when the case ends.
 class temp_variable {
@@ -333,11 +304,11 @@ bool windows_nt(OSVERSIONINFOW& info)
 
 TEST(SystemFolders, TempFolderProbedOnWindows9x)
 {
-    const scratch_folder writable(L"tmp");
-    const scratch_folder blocked(L"blocked");
+    const scratch_folder writable(L"qv_folders_tmp");
+    const scratch_folder blocked(L"qv_folders_blocked");
     // A folder of the probe's name stands where the probe file would go.
-    ASSERT_TRUE(CreateDirectoryW((blocked.path() + L"\\123.tmp").c_str(), nullptr));
-    const std::wstring missing = writable.path() + L"\\missing";
+    ASSERT_TRUE(CreateDirectoryW(blocked.join(L"123.tmp").c_str(), nullptr));
+    const std::wstring missing = writable.join(L"missing");
     const std::wstring windows_temp = with_backslash(api_windows_directory()) + L"temp\\";
     struct Row {
         const char* name;
@@ -355,7 +326,7 @@ TEST(SystemFolders, TempFolderProbedOnWindows9x)
         const swapped<bool (*)(OSVERSIONINFOW&)> version(qv::folder_seams::os_version, row.version);
         const temp_variable tmp(row.tmp);
         EXPECT_TRUE(same_path(qv::GetTempFolder().view(), row.expected)) << row.name << ": " << qv::GetTempFolder().narrow();
-        EXPECT_EQ(GetFileAttributesW((writable.path() + L"\\123.tmp").c_str()), INVALID_FILE_ATTRIBUTES)
+        EXPECT_EQ(GetFileAttributesW(writable.join(L"123.tmp").c_str()), INVALID_FILE_ATTRIBUTES)
             << row.name << ": the probe file stayed";
     }
     EXPECT_TRUE(is_folder(qv::GetTempFolder().str()));

@@ -89,7 +89,7 @@ protected:
     void SetUp() override
     {
         remove_trace_key();
-        path_ = folder_.path() + L"trace.bin";
+        path_ = folder_.join(L"trace.bin");
         ASSERT_TRUE(make_trace_key(&path_));
     }
     void TearDown() override { remove_trace_key(); }
@@ -103,7 +103,7 @@ protected:
         return {trace.records.begin() + header_records, trace.records.end()};
     }
 
-    temp_folder folder_;
+    scratch_folder folder_{L"setup_trace"};
     std::wstring path_;
 };
 
@@ -395,7 +395,7 @@ TEST_F(TraceIntoAMailslot, FailedWritesNeverEscapeAndLeaveTheLock)
 TEST(TraceOff, TheKeyMissingWritesNothing)
 {
     remove_trace_key();
-    temp_folder folder;
+    const scratch_folder folder(L"setup_trace");
     wchar_t desktop[MAX_PATH];
     ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_DESKTOP, nullptr, 0, desktop), S_OK);
     const std::wstring fallback =
@@ -413,8 +413,8 @@ TEST(TraceOff, TheKeyMissingWritesNothing)
 TEST(TraceOff, NothingIsWrittenBeforeTracingStarts)
 {
     remove_trace_key();
-    temp_folder folder;
-    const std::wstring path = folder.path() + L"trace.bin";
+    const scratch_folder folder(L"setup_trace");
+    const std::wstring path = folder.join(L"trace.bin");
     ASSERT_TRUE(make_trace_key(&path));
     // No InitTracing: no lock was ever made.
     EXPECT_FALSE(qv::TracingEnabled());
@@ -456,8 +456,8 @@ TEST(DecodeTraceFile, WritesThePayloadsAndRefusesBrokenRecords)
         {"record cut short", record("ab") + length_field(10) + scrambled("abcde"), ERROR_INVALID_DATA, "ab"},
         {"length field cut short", record("ab") + std::string("\x05\x00", 2), ERROR_INVALID_DATA, "ab"},
     };
-    temp_folder folder;
-    const std::wstring source = folder.path() + L"source.bin", target = folder.path() + L"target.txt";
+    const scratch_folder folder(L"setup_trace");
+    const std::wstring source = folder.join(L"source.bin"), target = folder.join(L"target.txt");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         put_file(source, c.file);
@@ -468,7 +468,7 @@ TEST(DecodeTraceFile, WritesThePayloadsAndRefusesBrokenRecords)
     DeleteFileW(source.c_str());
     EXPECT_EQ(qv::DecodeTraceFile(zString(source), zString(target)), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     put_file(source, record("x"));
-    EXPECT_EQ(qv::DecodeTraceFile(zString(source), zString(folder.path() + L"no such folder\\t.txt")),
+    EXPECT_EQ(qv::DecodeTraceFile(zString(source), zString(folder.join(L"no such folder\\t.txt"))),
         static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
@@ -477,7 +477,7 @@ TEST_F(Trace, DecodeTraceFileReadsWhatTheWriterWrote)
     qv::InitTracing();
     qv::TraceRecord(L"Cat", L"Sub", L"one\r\ntwo");
     qv::QVTracingInternal_Trace(L"");
-    const std::wstring target = folder_.path() + L"decoded.txt";
+    const std::wstring target = folder_.join(L"decoded.txt");
     ASSERT_EQ(qv::DecodeTraceFile(zString(path_), zString(target)), 0u);
     std::string expected;
     for (const std::string& r : read_trace(path_).records) expected += r;

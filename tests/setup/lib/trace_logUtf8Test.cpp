@@ -31,8 +31,8 @@ TEST(TraceUtf8, ALongTextIsCutBetweenCharacters)
 {
     ASSERT_EQ(GetACP(), 65001u) << "the program's manifest sets the UTF-8 code page";
     remove_trace_key();
-    temp_folder folder;
-    const std::wstring path = folder.path() + L"trace.bin";
+    const scratch_folder folder(L"setup_trace");
+    const std::wstring path = folder.join(L"trace.bin");
     ASSERT_TRUE(make_trace_key(&path));
     qv::InitTracing();
 

@@ -3,6 +3,8 @@
 #include "handle.h"
 #include "registry_text.h"
 
+#include "ScratchFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -55,36 +57,6 @@ private:
         RegDeleteKeyW(HKEY_CURRENT_USER, L"SOFTWARE\\Corvane\\23.0");
         RegDeleteKeyW(HKEY_CURRENT_USER, L"SOFTWARE\\Corvane");
     }
-};
-
-// A fresh folder of the case's own, removed with its files when the case ends.
-class scratch_folder {
-public:
-    scratch_folder()
-    {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        path_ = std::wstring(temp) + L"qv_verbose_log_" + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~scratch_folder()
-    {
-        WIN32_FIND_DATAW found;
-        qv::find_handle find(FindFirstFileW((path_ + L"\\*").c_str(), &found));
-        if (find) {
-            do {
-                if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                    DeleteFileW((path_ + L"\\" + found.cFileName).c_str());
-            } while (FindNextFileW(find.get(), &found));
-        }
-        find.reset();
-        RemoveDirectoryW(path_.c_str());
-    }
-    const std::wstring& path() const { return path_; }
-    std::wstring log() const { return path_ + L"\\Corvane.log"; }
-
-private:
-    std::wstring path_;
 };
 
 bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -167,8 +139,10 @@ int seconds_of(const std::string& time)
 
 class VerboseLog : public testing::Test {
 protected:
+    std::wstring log_file() const { return folder.join(L"Corvane.log"); }
+
     switch_registry registry;
-    scratch_folder folder;
+    scratch_folder folder{L"qv_verbose_log"};
 };
 
 struct SwitchRow {
@@ -186,9 +160,9 @@ TEST_P(VerboseLogSwitch, OnOnlyForTheDwordOne)
     GetParam().setup(registry, folder.path());
     qv::WriteVerboseLog(L"first", L"x.cpp", 1);
     qv::WriteVerboseLog(L"second", L"x.cpp", 2);
-    EXPECT_EQ(exists(folder.log()), GetParam().on);
+    EXPECT_EQ(exists(log_file()), GetParam().on);
     if (GetParam().on) {
-        const std::string text = ascii_of(read_file(folder.log()), 2);
+        const std::string text = ascii_of(read_file(log_file()), 2);
         EXPECT_TRUE(std::regex_match(text, std::regex(stamp + R"(first  --  File: x\.cpp, Line: 1\r\n)" + stamp
                                                       + R"(second  --  File: x\.cpp, Line: 2\r\n)")))
             << text;
@@ -255,10 +229,10 @@ TEST_F(VerboseLog, TheSwitchIsReadOncePerProcess)
     registry.set_dword(L"DoVerboseLogging", 1);
     qv::WriteVerboseLog(L"second", L"x.cpp", 2);
     qv::WriteVerboseLog(L"third", L"x.cpp", 3);
-    EXPECT_FALSE(exists(folder.log())) << "the value changed during the run switched the log on";
+    EXPECT_FALSE(exists(log_file())) << "the value changed during the run switched the log on";
     qv::EnableVerboseLog();
     qv::WriteVerboseLog(L"fourth", L"x.cpp", 4);
-    EXPECT_TRUE(exists(folder.log()));
+    EXPECT_TRUE(exists(log_file()));
 }
 
 TEST_F(VerboseLog, InitReadsTheSwitchNowAndOnlyThen)
@@ -268,7 +242,7 @@ TEST_F(VerboseLog, InitReadsTheSwitchNowAndOnlyThen)
     qv::InitVerboseLog();
     registry.set_dword(L"DoVerboseLogging", 0);
     qv::WriteVerboseLog(L"first", L"x.cpp", 1);
-    EXPECT_TRUE(exists(folder.log())) << "the switch was read again after InitVerboseLog";
+    EXPECT_TRUE(exists(log_file())) << "the switch was read again after InitVerboseLog";
 }
 
 TEST_F(VerboseLog, LinesWithAndWithoutTheSourcePlace)
@@ -284,7 +258,7 @@ TEST_F(VerboseLog, LinesWithAndWithoutTheSourcePlace)
     qv::WriteVerboseLog(L"Negative", L"CSetup.cpp", -5);
     const std::string date_after = now(true), time_after = now(false);
 
-    const bytes content = read_file(folder.log());
+    const bytes content = read_file(log_file());
     ASSERT_GE(content.size(), 2u);
     EXPECT_EQ(content[0], 0xFF);
     EXPECT_EQ(content[1], 0xFE);
@@ -381,7 +355,7 @@ TEST_F(VerboseLog, TwoThreadsWriteWholeLines)
     ASSERT_EQ(WaitForMultipleObjects(2, both, TRUE, 30000), WAIT_OBJECT_0);
     EXPECT_FALSE(writers[0].failed || writers[1].failed);
 
-    const bytes content = read_file(folder.log());
+    const bytes content = read_file(log_file());
     ASSERT_GE(content.size(), 2u);
     EXPECT_EQ(content[0], 0xFF);
     EXPECT_EQ(content[1], 0xFE);
@@ -458,9 +432,9 @@ TEST_P(VerboseLogPath, FolderFromTheForcedFolderTheRegistryOrTheProgram)
     const std::string expected = GetParam().expected(folder.path()) + "\\Corvane.log";
     EXPECT_EQ(ascii(qv::GetVerboseLogPath().str()), expected);
     // The program's folder is shared by every test program: only the path is checked there.
-    if (expected == ascii(folder.log())) {
+    if (expected == ascii(log_file())) {
         qv::WriteVerboseLog(L"line", L"x.cpp", 1);
-        const bytes content = read_file(folder.log());
+        const bytes content = read_file(log_file());
         const std::string text = ascii_of(content, 2);
         EXPECT_TRUE(std::regex_match(text, std::regex(stamp + R"(line  --  File: x\.cpp, Line: 1\r\n)"))) << text;
     }
@@ -533,9 +507,9 @@ TEST_P(VerboseLogMark, ExistingContentStaysAndOnlyAnEmptyFileGetsTheMark)
 {
     qv::EnableVerboseLog();
     qv::SetVerboseLogFolder(zString(folder.path()));
-    if (GetParam().existing) write_file(folder.log(), GetParam().before);
+    if (GetParam().existing) write_file(log_file(), GetParam().before);
     qv::WriteVerboseLog(L"appended", L"x.cpp", 7);
-    const bytes content = read_file(folder.log());
+    const bytes content = read_file(log_file());
     bytes expected_front = GetParam().before;
     if (GetParam().marked) expected_front = {0xFF, 0xFE};
     ASSERT_GE(content.size(), expected_front.size());
@@ -558,10 +532,10 @@ TEST_F(VerboseLog, TheMarkIsCheckedOncePerProcess)
     qv::EnableVerboseLog();
     qv::SetVerboseLogFolder(zString(folder.path()));
     qv::WriteVerboseLog(L"first", L"x.cpp", 1);
-    ASSERT_EQ(read_file(folder.log()).at(0), 0xFF);
-    write_file(folder.log(), {});
+    ASSERT_EQ(read_file(log_file()).at(0), 0xFF);
+    write_file(log_file(), {});
     qv::WriteVerboseLog(L"second", L"x.cpp", 2);
-    const std::string text = ascii_of(read_file(folder.log()), 0);
+    const std::string text = ascii_of(read_file(log_file()), 0);
     EXPECT_TRUE(std::regex_match(text, std::regex(stamp + R"(second  --  File: x\.cpp, Line: 2\r\n)"))) << text;
 }
 
@@ -576,7 +550,7 @@ TEST_F(VerboseLog, KeepsTheLastError)
         [] { qv::InitVerboseLog(); },
         [] { qv::SetVerboseLogSourcePlace(false); },
         [] { qv::EnableVerboseLog(); },
-        [&] { qv::SetVerboseLogFolder(zString(folder.path() + L"\\missing")); },
+        [&] { qv::SetVerboseLogFolder(zString(folder.join(L"missing"))); },
         [] { qv::WriteVerboseLog(L"cannot be opened", L"x.cpp", 3); },
     };
     DWORD code = 9000;
@@ -585,7 +559,7 @@ TEST_F(VerboseLog, KeepsTheLastError)
         step();
         EXPECT_EQ(GetLastError(), code) << "step " << code - 9000;
     }
-    const std::string text = ascii_of(read_file(folder.log()), 2);
+    const std::string text = ascii_of(read_file(log_file()), 2);
     EXPECT_TRUE(std::regex_match(text, std::regex(stamp + R"(switch read, new file  --  File: x\.cpp, Line: 1\r\n)"
                                                   + stamp + R"(existing file  --  File: x\.cpp, Line: 2\r\n)")))
         << text;
