@@ -92,6 +92,10 @@ class Run:
         self.child = subprocess.Popen(self.command, env=env)
         try:
             self.rc = self.child.wait(max(0.0, self.deadline - time.monotonic()))
+            if self.rc != 0:
+                # A program can fail after its last word (at its exit): the code tells how.
+                print("%s: %s ended with exit code %d" % (self.name, " ".join(self.command[-2:]), self.rc),
+                      file=sys.stderr)
         except subprocess.TimeoutExpired:
             print("%s: stopping %s after %g s" % (self.name, self.command[0], self.timeout), file=sys.stderr)
             ptyport.stop(self.child)
