@@ -86,6 +86,51 @@ bool is_resumable(DWORD error)
         || error == ERROR_HTTP_INVALID_SERVER_RESPONSE;
 }
 
+// An address in its parts; `object` is the path with its extra information.
+struct url_parts {
+    INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
+    INTERNET_PORT port = 0;
+    std::wstring host, user, password, object;
+};
+
+bool crack_url(const wchar_t* url, url_parts& out)
+{
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = parts.dwUserNameLength = parts.dwPasswordLength = 1;
+    parts.dwUrlPathLength = parts.dwExtraInfoLength = 1;
+    if (!InternetCrackUrlW(url, 0, 0, &parts)) return false;
+    const auto text = [](const wchar_t* p, DWORD length) { return p ? std::wstring(p, length) : std::wstring(); };
+    out.scheme = parts.nScheme;
+    out.port = parts.nPort;
+    out.host = text(parts.lpszHostName, parts.dwHostNameLength);
+    out.user = text(parts.lpszUserName, parts.dwUserNameLength);
+    out.password = text(parts.lpszPassword, parts.dwPasswordLength);
+    out.object = text(parts.lpszUrlPath, parts.dwUrlPathLength) + text(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    return true;
+}
+
+const wchar_t* or_null(const std::wstring& s)
+{
+    return s.empty() ? nullptr : s.c_str();
+}
+
+void add_security_flags(HINTERNET request, DWORD flags) noexcept
+{
+    DWORD current = 0, size = sizeof current;
+    InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &current, &size);
+    current |= flags;
+    InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &current, sizeof current);
+}
+
+// The system's dialog for a transfer error: cancelled, or try again.
+DWORD system_error_dialog(HWND owner, HINTERNET request, DWORD error)
+{
+    const last_error_keeper keep;
+    const DWORD answer = InternetErrorDlg(owner ? owner : GetDesktopWindow(), request, error, 7, nullptr);
+    return answer == ERROR_CANCELLED ? ERROR_CANCELLED : ERROR_INTERNET_FORCE_RETRY;
+}
+
 }  // namespace
 
 wininet_calls& wininet()
@@ -149,9 +194,8 @@ void wininet_async_handle::close() noexcept
         if (!h) return;
         closing_.push_back(h);
     }
-    const DWORD kept = GetLastError();
+    const last_error_keeper keep;
     InternetCloseHandle(h);
-    SetLastError(kept);
 }
 
 void CALLBACK wininet_async_handle::status_callback(HINTERNET h, DWORD_PTR context, DWORD status, LPVOID info, DWORD length)
@@ -262,10 +306,7 @@ bool wininet_async_handle::last_modified(FILETIME&)
 
 DWORD wininet_async_handle::error_dialog(DWORD error)
 {
-    const DWORD kept = GetLastError();
-    const DWORD answer = InternetErrorDlg(GetDesktopWindow(), handle_, error, 7, nullptr);
-    SetLastError(kept);
-    return answer == ERROR_CANCELLED ? ERROR_CANCELLED : ERROR_INTERNET_FORCE_RETRY;
+    return system_error_dialog(nullptr, handle_, error);
 }
 
 // --- inet_session ---
@@ -293,12 +334,7 @@ inet_session::~inet_session()
 void inet_session::close() noexcept
 {
     shared* const s = std::exchange(shared_, nullptr);
-    if (s && InterlockedDecrement(&s->refs) == 0) {
-        const DWORD kept = GetLastError();
-        InternetCloseHandle(s->handle);
-        delete s;
-        SetLastError(kept);
-    }
+    if (s && InterlockedDecrement(&s->refs) == 0) delete s;  // the holder closes the handle
 }
 
 bool inet_session::open(const wchar_t* agent, DWORD access, const wchar_t* proxy, const wchar_t* bypass, DWORD flags)
@@ -306,7 +342,7 @@ bool inet_session::open(const wchar_t* agent, DWORD access, const wchar_t* proxy
     close();
     const HINTERNET h = InternetOpenW(agent, access, proxy, bypass, flags);
     if (!h) return false;
-    shared_ = new shared{h, 1, 0};
+    shared_ = new shared{internet_handle(h), 1, 0};
     return true;
 }
 
@@ -344,7 +380,6 @@ bool inet_file::open(const wchar_t* url, const wchar_t* headers, DWORD flags)
     start_ = position_ = 0;
     if (!connection_) connection_ = new wininet_async_handle(timeout_);
     headers_ = headers ? headers : L"";
-    headerBuffer_.reset(new wchar_t[headers_.length() + 40]);
     flags_ = flags;
 
     DWORD length = static_cast<DWORD>(wcslen(url)) + 20;
@@ -391,10 +426,7 @@ void inet_file::accept_certificate(DWORD error) noexcept
 {
     if (!is_certificate_error(error) || !handle_) return;
     securityFlags_ |= certificate_ignore_flags(error);
-    DWORD flags = 0, size = sizeof flags;
-    InternetQueryOptionW(handle_, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size);
-    flags |= securityFlags_;
-    InternetSetOptionW(handle_, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+    add_security_flags(handle_, securityFlags_);
 }
 
 bool inet_file::open_request()
@@ -409,34 +441,24 @@ bool inet_file::send_request()
         return false;
 
     // Range first, then the caller's headers; positions at 2 GB and above stay unsigned.
-    wchar_t* const header = headerBuffer_.get();
-    header[0] = 0;
+    wchar_t range[48] = {};
     if (start_ != 0)
-        swprintf(header, headers_.length() + 40, L"Range: bytes=%lu-%ls", static_cast<unsigned long>(start_),
-            headers_.empty() ? L"" : L"\r\n");
-    std::wstring all(header);
+        swprintf(range, 48, L"Range: bytes=%lu-%ls", static_cast<unsigned long>(start_), headers_.empty() ? L"" : L"\r\n");
+    std::wstring all(range);
     all.append(headers_.view());
     const wchar_t* const extra = all.empty() ? nullptr : all.c_str();
     const DWORD extraLength = all.empty() ? 0 : static_cast<DWORD>(all.size());
 
-    URL_COMPONENTSW parts = {};
-    parts.dwStructSize = sizeof parts;
-    parts.dwHostNameLength = parts.dwUserNameLength = parts.dwPasswordLength = 1;
-    parts.dwUrlPathLength = parts.dwExtraInfoLength = 1;
-    if (!InternetCrackUrlW(url_.c_str(), 0, 0, &parts)) return false;
+    url_parts parts;
+    if (!crack_url(url_.c_str(), parts)) return false;
     DWORD service = 0, secure = 0;
-    switch (parts.nScheme) {
+    switch (parts.scheme) {
     case INTERNET_SCHEME_FTP: service = INTERNET_SERVICE_FTP; break;
     case INTERNET_SCHEME_GOPHER: service = INTERNET_SERVICE_GOPHER; break;
     case INTERNET_SCHEME_HTTP: service = INTERNET_SERVICE_HTTP; break;
     case INTERNET_SCHEME_HTTPS: service = INTERNET_SERVICE_HTTP, secure = INTERNET_FLAG_SECURE; break;
     default: set_error(ERROR_INTERNET_UNRECOGNIZED_SCHEME); return false;
     }
-    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    const std::wstring user(parts.lpszUserName ? parts.lpszUserName : L"", parts.dwUserNameLength);
-    const std::wstring password(parts.lpszPassword ? parts.lpszPassword : L"", parts.dwPasswordLength);
-    std::wstring object(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
-    object.append(parts.lpszExtraInfo ? parts.lpszExtraInfo : L"", parts.dwExtraInfoLength);
 
     int answers = 0;
     bool nocacheDropped = false;
@@ -446,34 +468,24 @@ bool inet_file::send_request()
             ResetEvent(complete_.get());
             ok = wininet().send_request(handle_, extra, extraLength, nullptr, 0);
         } else if (secure) {
-            if (connection_->get() && connectedHost_.compare_nocase(host.c_str()) != 0) connection_->close();
+            if (connection_->get() && connectedHost_.compare_nocase(parts.host.c_str()) != 0) connection_->close();
             if (!connection_->get()) {
-                const HINTERNET c = InternetConnectW(session_.get(), host.c_str(), parts.nPort,
-                    user.empty() ? nullptr : user.c_str(), password.empty() ? nullptr : password.c_str(), service, 0,
-                    reinterpret_cast<DWORD_PTR>(connection_));
+                const HINTERNET c = InternetConnectW(session_.get(), parts.host.c_str(), parts.port,
+                    or_null(parts.user), or_null(parts.password), service, 0, reinterpret_cast<DWORD_PTR>(connection_));
                 if (!c) return false;
                 connection_->adopt(c);
-                connectedHost_ = host.c_str();
+                connectedHost_ = parts.host.c_str();
             }
-            const HINTERNET r = wininet().open_request(connection_->get(), L"GET", object.c_str(), nullptr, nullptr,
-                nullptr, flags_ | secure, reinterpret_cast<DWORD_PTR>(static_cast<wininet_async_handle*>(this)));
-            if (!r) {
-                if (GetLastError() == ERROR_INVALID_PARAMETER && (flags_ & INTERNET_FLAG_PRAGMA_NOCACHE) && !nocacheDropped) {
-                    flags_ &= ~INTERNET_FLAG_PRAGMA_NOCACHE;
-                    nocacheDropped = true;
-                    continue;
-                }
-                return false;
+            // A refused open is judged below with the other failures, the flag fallback included.
+            const HINTERNET r = wininet().open_request(connection_->get(), L"GET", parts.object.c_str(), nullptr,
+                nullptr, nullptr, flags_ | secure, reinterpret_cast<DWORD_PTR>(static_cast<wininet_async_handle*>(this)));
+            ok = false;
+            if (r) {
+                adopt(r);
+                if (securityFlags_) add_security_flags(r, securityFlags_);
+                ResetEvent(complete_.get());
+                ok = wininet().send_request(r, extra, extraLength, nullptr, 0);
             }
-            adopt(r);
-            if (securityFlags_) {
-                DWORD flags = 0, size = sizeof flags;
-                InternetQueryOptionW(r, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size);
-                flags |= securityFlags_;
-                InternetSetOptionW(r, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
-            }
-            ResetEvent(complete_.get());
-            ok = wininet().send_request(r, extra, extraLength, nullptr, 0);
         } else {
             ResetEvent(complete_.get());
             const HINTERNET r = wininet().open_url(session_.get(), url_.c_str(), extra, extraLength, flags_,
@@ -676,18 +688,12 @@ bool inet_file::last_modified(FILETIME& time)
 
 DWORD inet_file::error_dialog(DWORD error)
 {
-    const DWORD kept = GetLastError();
-    if (events_) {
-        LONG answer = 0;
-        if (SUCCEEDED(events_->OnTransferError(owner_, error, 7, &answer))
-            && (answer == static_cast<LONG>(ERROR_INTERNET_FORCE_RETRY) || answer == static_cast<LONG>(ERROR_CANCELLED))) {
-            SetLastError(kept);
-            return static_cast<DWORD>(answer);
-        }
-    }
-    const DWORD answer = InternetErrorDlg(owner_ ? owner_ : GetDesktopWindow(), handle_, error, 7, nullptr);
-    SetLastError(kept);
-    return answer == ERROR_CANCELLED ? ERROR_CANCELLED : ERROR_INTERNET_FORCE_RETRY;
+    const last_error_keeper keep;
+    LONG answer = 0;
+    if (events_ && SUCCEEDED(events_->OnTransferError(owner_, error, 7, &answer))
+        && (answer == static_cast<LONG>(ERROR_INTERNET_FORCE_RETRY) || answer == static_cast<LONG>(ERROR_CANCELLED)))
+        return static_cast<DWORD>(answer);
+    return system_error_dialog(owner_, handle_, error);
 }
 
 // FTP listing: library surface that no step of the launcher calls.
@@ -716,21 +722,15 @@ internet_handle ftp_session(const inet_session& shared)
 ftp_found ftp_list(const inet_session& shared, const wchar_t* url)
 {
     ftp_found result;
-    URL_COMPONENTSW parts = {};
-    parts.dwStructSize = sizeof parts;
-    parts.dwHostNameLength = parts.dwUserNameLength = parts.dwPasswordLength = parts.dwUrlPathLength = 1;
-    if (!InternetCrackUrlW(url, 0, 0, &parts)) return result;
-    std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    std::wstring user(parts.lpszUserName ? parts.lpszUserName : L"", parts.dwUserNameLength);
-    std::wstring password(parts.lpszPassword ? parts.lpszPassword : L"", parts.dwPasswordLength);
-    std::wstring path(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
+    url_parts parts;
+    if (!crack_url(url, parts)) return result;
+    std::wstring& path = parts.object;
     // Wine matches what follows the last slash as a name: a folder's own path would match nothing.
     if (!path.empty() && path.back() == L'/') path += L'*';
     const internet_handle session = ftp_session(shared);
     if (!session) return result;
-    internet_handle connection(InternetConnectW(session.get(), host.c_str(), parts.nPort,
-        user.empty() ? nullptr : user.c_str(), password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_FTP,
-        INTERNET_FLAG_PASSIVE, 0));
+    internet_handle connection(InternetConnectW(session.get(), parts.host.c_str(), parts.port, or_null(parts.user),
+        or_null(parts.password), INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0));
     if (!connection) return result;
     const zString narrowSource(path.c_str());
     WIN32_FIND_DATAA first = {};

@@ -115,12 +115,12 @@ public:
 
     bool open(const wchar_t* agent, DWORD access, const wchar_t* proxy, const wchar_t* bypass, DWORD flags);
     void close() noexcept;
-    HINTERNET get() const noexcept { return shared_ ? shared_->handle : nullptr; }
+    HINTERNET get() const noexcept { return shared_ ? shared_->handle.get() : nullptr; }
     DWORD_PTR context() const noexcept { return shared_ ? shared_->context : 0; }
 
 private:
     struct shared {
-        HINTERNET handle;
+        internet_handle handle;
         LONG refs;
         DWORD_PTR context;
     };
@@ -179,7 +179,6 @@ protected:
     zString connectedHost_;
     zString url_;
     zString headers_;
-    std::unique_ptr<wchar_t[]> headerBuffer_;
     DWORD flags_ = 0;
     DWORD start_ = 0;
     DWORD position_ = 0;
