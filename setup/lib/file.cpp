@@ -1,6 +1,7 @@
 #include "file.h"
 
 #include "inet_file.h"
+#include "system_folders.h"
 #include "win32_exception.h"
 
 #include <cstring>
@@ -14,12 +15,11 @@ constexpr DWORD internet_timeout = 30000;
 
 using create_file_fn = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 
-// Looked up by name at the moment of the call, as the library's other file entry points.
+// Looked up by name at the moment of the call, as the library's other kernel32 entry points.
 HANDLE create_file(const wchar_t* path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
     DWORD disposition, DWORD flags, HANDLE template_file)
 {
-    const auto fn = reinterpret_cast<create_file_fn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateFileW")));
+    const auto fn = reinterpret_cast<create_file_fn>(reinterpret_cast<void*>(folder_seams::kernel32_entry("CreateFileW")));
     if (!fn) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -31,9 +31,7 @@ HANDLE create_file(const wchar_t* path, DWORD access, DWORD share, LPSECURITY_AT
 
 bool is_internet_path(std::wstring_view path) noexcept
 {
-    for (const std::wstring_view scheme : {std::wstring_view(L"http://"), std::wstring_view(L"https://")})
-        if (path.size() > scheme.size() && text::starts_with_nocase(path, scheme)) return true;
-    return false;
+    return text::has_http_scheme(path) || text::has_https_scheme(path);
 }
 
 file::file() noexcept

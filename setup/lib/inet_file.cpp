@@ -3,6 +3,7 @@
 #include "ISetupTransferEvents.h"
 #include "critical_section.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
@@ -142,8 +143,7 @@ wininet_calls& wininet()
 // --- wininet_async_handle ---
 
 wininet_async_handle::wininet_async_handle(DWORD timeout)
-    : complete_(CreateEventW(nullptr, FALSE, FALSE, nullptr)), closed_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      timeout_(timeout)
+    : complete_(CreateEventW(nullptr, FALSE, FALSE, nullptr)), timeout_(timeout)
 {
     InitializeCriticalSection(&lock_);
 }
@@ -217,13 +217,9 @@ void wininet_async_handle::on_status(HINTERNET h, DWORD status, void* info, DWOR
     case INTERNET_STATUS_HANDLE_CLOSING: {
         {
             critical_section_lock hold(lock_);
-            for (auto i = closing_.begin(); i != closing_.end(); ++i)
-                if (*i == h) {
-                    closing_.erase(i);
-                    break;
-                }
+            const auto closed = std::find(closing_.begin(), closing_.end(), h);
+            if (closed != closing_.end()) closing_.erase(closed);
         }
-        SetEvent(closed_.get());
         drop_reference();  // may be the last: nothing of this object is touched afterwards
         break;
     }
@@ -232,9 +228,7 @@ void wininet_async_handle::on_status(HINTERNET h, DWORD status, void* info, DWOR
             critical_section_lock hold(lock_);
             // A notice for a handle closed meanwhile belongs to no call of ours any more.
             if (handle_ && h != handle_) break;
-            bool closed = false;
-            for (const HINTERNET c : closing_) closed = closed || c == h;
-            if (closed) break;
+            if (std::find(closing_.begin(), closing_.end(), h) != closing_.end()) break;
         }
         const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
         DWORD error = 0;
@@ -461,7 +455,6 @@ bool inet_file::send_request()
     }
 
     int answers = 0;
-    bool nocacheDropped = false;
     for (;;) {
         bool ok;
         if (handle_ && sent_) {
@@ -495,10 +488,10 @@ bool inet_file::send_request()
         }
         if (wait(ok)) break;
         const DWORD error = error_;
-        if (error == ERROR_INVALID_PARAMETER && (flags_ & INTERNET_FLAG_PRAGMA_NOCACHE) && !nocacheDropped) {
+        // Once: the flag is gone from the second try on.
+        if (error == ERROR_INVALID_PARAMETER && (flags_ & INTERNET_FLAG_PRAGMA_NOCACHE)) {
             close();
             flags_ &= ~INTERNET_FLAG_PRAGMA_NOCACHE;
-            nocacheDropped = true;
             continue;
         }
         if (!answerable(error) || answers >= dialog_answer_bound || error_dialog(error) != ERROR_INTERNET_FORCE_RETRY) {

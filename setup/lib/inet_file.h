@@ -37,7 +37,7 @@ wininet_calls& wininet();
 inline constexpr DWORD http_status_error_base = 0x80040000;
 inline constexpr DWORD http_status_error(DWORD status) { return http_status_error_base | (status + 54208); }
 
-// One WinINet handle with its completion and closing events. Heap objects, counted: WinINet
+// One WinINet handle with its completion event. Heap objects, counted: WinINet
 // holds a reference for each handle it created for us until it announces the handle's
 // closing, so a late callback never meets a freed object.
 class wininet_async_handle {
@@ -88,7 +88,6 @@ protected:
     HINTERNET handle_ = nullptr;
     DWORD error_ = 0;
     kernel_handle complete_;
-    kernel_handle closed_;
     DWORD timeout_;
     std::unique_ptr<wchar_t[]> extended_;
     DWORD extendedSize_ = 0;
