@@ -94,7 +94,7 @@ class Run:
             self.rc = self.child.wait(max(0.0, self.deadline - time.monotonic()))
             if self.rc != 0:
                 # A program can fail after its last word (at its exit): the code tells how.
-                print("%s: %s ended with exit code %d" % (self.name, " ".join(self.command[-2:]), self.rc),
+                print("%s: %s ended with exit code %d" % (self.name, " ".join(self.command), self.rc),
                       file=sys.stderr)
         except subprocess.TimeoutExpired:
             print("%s: stopping %s after %g s" % (self.name, self.command[0], self.timeout), file=sys.stderr)
