@@ -1,7 +1,7 @@
 #include "file.h"
 
 #include "inet_file.h"
-#include "system_folders.h"
+#include "os_entry.h"
 #include "win32_exception.h"
 
 #include <cstring>
@@ -19,7 +19,7 @@ using create_file_fn = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBU
 HANDLE create_file(const wchar_t* path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
     DWORD disposition, DWORD flags, HANDLE template_file)
 {
-    const auto fn = reinterpret_cast<create_file_fn>(reinterpret_cast<void*>(folder_seams::kernel32_entry("CreateFileW")));
+    const auto fn = kernel32_entry<create_file_fn>("CreateFileW");
     if (!fn) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return INVALID_HANDLE_VALUE;

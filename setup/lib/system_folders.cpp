@@ -1,18 +1,13 @@
 #include "system_folders.h"
 
 #include "handle.h"
+#include "os_entry.h"
 #include "registry_text.h"
 #include "win32_exception.h"
 
 namespace qv {
 
 namespace {
-
-FARPROC real_kernel32_entry(const char* name)
-{
-    const HMODULE kernel32 = GetModuleHandleW(L"KERNEL32.DLL");
-    return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
-}
 
 bool real_os_version(OSVERSIONINFOW& info)
 {
@@ -29,7 +24,6 @@ HRESULT real_special_folder_location(int csidl, LPITEMIDLIST* list)
 }  // namespace
 
 namespace folder_seams {
-FARPROC (*kernel32_entry)(const char* name) = real_kernel32_entry;
 bool (*os_version)(OSVERSIONINFOW& info) = real_os_version;
 HRESULT (*special_folder_location)(int csidl, LPITEMIDLIST* list) = real_special_folder_location;
 }  // namespace folder_seams
@@ -156,8 +150,7 @@ zString GetWindowsFolder(bool shared)
 {
     if (shared) {
         using entry = UINT(WINAPI*)(LPWSTR, UINT);
-        const auto get = reinterpret_cast<entry>(
-            reinterpret_cast<void*>(folder_seams::kernel32_entry("GetSystemWindowsDirectoryW")));
+        const auto get = kernel32_entry<entry>("GetSystemWindowsDirectoryW");
         if (get) {
             wchar_t buffer[MAX_PATH];
             const UINT length = get(buffer, MAX_PATH);

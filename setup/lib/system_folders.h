@@ -37,8 +37,6 @@ void RestoreClassesRoot();
 // Services that Wine cannot vary, the real ones by default. Tests swap them; the program
 // never does.
 namespace folder_seams {
-// An entry point of KERNEL32.DLL by name; null when it has none.
-extern FARPROC (*kernel32_entry)(const char* name);
 // GetVersionExW's answer; the platform id and the major version are read from it.
 extern bool (*os_version)(OSVERSIONINFOW& info);
 // SHGetSpecialFolderLocation.

@@ -2,6 +2,7 @@
 
 #include "file.h"
 #include "critical_section.h"
+#include "file_system.h"
 #include "handle.h"
 #include "system_folders.h"
 #include "version_info.h"
@@ -35,11 +36,6 @@ trace_state& state()
 }
 
 constexpr size_t details_limit = 16381;  // leaves room for "\r\n" and the terminator
-
-bool path_exists(const zString& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 zString read_string_value(HKEY key, const wchar_t* name)
 {
@@ -168,7 +164,7 @@ void start_tracing(HINSTANCE instance)
         InitializeCriticalSection(&s.lock);
         s.lockReady = true;
     }
-    if (path_exists(s.path)) return;
+    if (PathExists(s.path, path_is_file | path_is_folder)) return;
 
     WriteTraceRecord(zString(L"FormatVersion=00000112\r\n\r\n"));
     WriteTraceRecord(zString(L"Copyright (C) 2026 Corvane. All rights reserved.\r\n\r\n"));

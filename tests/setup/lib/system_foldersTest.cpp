@@ -1,6 +1,7 @@
 #include "system_folders.h"
 
 #include "handle.h"
+#include "os_entry.h"
 #include "win32_exception.h"
 
 #include "ScratchFolder.h"
@@ -159,7 +160,7 @@ UINT WINAPI failing_shared_windows(LPWSTR, UINT)
 }
 
 template <UINT(WINAPI* Entry)(LPWSTR, UINT)>
-FARPROC resolving_to(const char* name)
+FARPROC resolving_to(const wchar_t*, const char* name)
 {
     asked_entry = name;
     return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(Entry));
@@ -169,13 +170,13 @@ TEST(SystemFolders, SharedWindowsFolderComesFromTheLookedUpEntryOrTheWindowsFold
 {
     const std::wstring windows = with_backslash(api_windows_directory());
     {
-        const swapped<FARPROC (*)(const char*)> missing(
-            qv::folder_seams::kernel32_entry, [](const char*) -> FARPROC { return nullptr; });
+        const swapped<FARPROC (*)(const wchar_t*, const char*)> missing(
+            qv::os_seams::resolve, [](const wchar_t*, const char*) -> FARPROC { return nullptr; });
         EXPECT_EQ(qv::GetWindowsFolder(true).str(), qv::GetWindowsFolder(false).str());
         EXPECT_EQ(qv::GetWindowsFolder(true).str(), windows);
     }
     {
-        const swapped<FARPROC (*)(const char*)> fake(qv::folder_seams::kernel32_entry, resolving_to<fake_shared_windows>);
+        const swapped<FARPROC (*)(const wchar_t*, const char*)> fake(qv::os_seams::resolve, resolving_to<fake_shared_windows>);
         asked_entry = nullptr;
         EXPECT_EQ(qv::GetWindowsFolder(true).str(), L"Q:\\Shared\\");
         ASSERT_NE(asked_entry, nullptr);
@@ -183,8 +184,8 @@ TEST(SystemFolders, SharedWindowsFolderComesFromTheLookedUpEntryOrTheWindowsFold
         EXPECT_EQ(qv::GetWindowsFolder(false).str(), windows) << "the unshared form looked the entry up";
     }
     {
-        const swapped<FARPROC (*)(const char*)> failing(
-            qv::folder_seams::kernel32_entry, resolving_to<failing_shared_windows>);
+        const swapped<FARPROC (*)(const wchar_t*, const char*)> failing(
+            qv::os_seams::resolve, resolving_to<failing_shared_windows>);
         EXPECT_EQ(qv::GetWindowsFolder(true).str(), windows);
     }
     // The real entry of this system.

@@ -1,0 +1,1 @@
+#include "appended_offset.h"

@@ -1,0 +1,72 @@
+#include "com_registration.h"
+
+#include "file_system.h"
+#include "handle.h"
+#include "system_folders.h"
+
+#include <oleauto.h>
+
+namespace qv {
+
+namespace {
+
+bool register_type_library(const zString& path, bool register_it)
+{
+    ITypeLib* library = nullptr;
+    HRESULT result = LoadTypeLib(path.c_str(), &library);
+    if (SUCCEEDED(result)) {
+        if (register_it) {
+            result = RegisterTypeLib(library, const_cast<LPOLESTR>(path.c_str()), nullptr);
+        } else {
+            TLIBATTR* attributes = nullptr;
+            result = library->GetLibAttr(&attributes);
+            if (SUCCEEDED(result)) {
+                result = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+                    attributes->lcid, attributes->syskind);
+                library->ReleaseTLibAttr(attributes);
+            }
+        }
+        library->Release();
+    }
+    if (FAILED(result)) SetLastFileOpError(static_cast<DWORD>(result));
+    return SUCCEEDED(result);
+}
+
+bool register_library(const zString& path, bool register_it)
+{
+    const module_handle library(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!library) {
+        CaptureLastError();
+        return false;
+    }
+    using entry_fn = HRESULT(STDAPICALLTYPE*)();
+    const auto entry = reinterpret_cast<entry_fn>(reinterpret_cast<void*>(
+        GetProcAddress(library.get(), register_it ? "DllRegisterServer" : "DllUnregisterServer")));
+    if (!entry) {
+        SetLastFileOpError(ERROR_PROC_NOT_FOUND);
+        return false;
+    }
+    const HRESULT result = entry();
+    if (FAILED(result)) SetLastFileOpError(static_cast<DWORD>(result));
+    return SUCCEEDED(result);
+}
+
+}  // namespace
+
+bool RegisterModuleByType(zString path, bool register_it, bool per_user)
+{
+    SetLastFileOpError(0);
+    RecordFailedPath(path);
+    if (path.empty()) return false;
+    const zString extension = path.extension_part();
+    const bool type_library = extension.equals(L".TLB");
+    if (!type_library && !extension.equals(L".DLL") && !extension.equals(L".OCX")) return false;
+    // Classes root points at the user's classes for the registration and back afterwards,
+    // whatever the registration answered.
+    const bool redirected = per_user && RedirectClassesRoot();
+    const bool done = type_library ? register_type_library(path, register_it) : register_library(path, register_it);
+    if (redirected) RestoreClassesRoot();
+    return done;
+}
+
+}  // namespace qv

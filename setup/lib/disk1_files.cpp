@@ -1,0 +1,1 @@
+#include "disk1_files.h"

@@ -1,0 +1,1 @@
+#include "md5.h"

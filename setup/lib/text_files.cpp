@@ -1,0 +1,1 @@
+#include "text_files.h"
