@@ -53,6 +53,8 @@ public:
     // The whole file from its start, followed by two zero bytes; the byte count.
     DWORD read_all(std::unique_ptr<unsigned char[]>& out);
     bool set_code_page(UINT code_page);
+    // Whether write_bom writes a mark: a file opened for writing has found none to keep.
+    void set_bom(bool bom) noexcept { bom_ = bom; }
 
     UINT code_page() const noexcept { return codePage_; }
     bool has_bom() const noexcept { return bom_; }

@@ -210,16 +210,8 @@ bool inifilex::write_file(const zString& path)
     }
     try {
         if (codePage_ != -1) f.set_code_page(static_cast<UINT>(codePage_));
-        // qv::file learns its mark only from what it opened; this one is new and empty.
-        static const unsigned char utf16le[] = {0xFF, 0xFE}, utf16be[] = {0xFE, 0xFF}, utf8[] = {0xEF, 0xBB, 0xBF};
-        if (bom_) {
-            switch (f.code_page()) {
-            case 1200: f.write(utf16le, sizeof utf16le); break;
-            case 1201: f.write(utf16be, sizeof utf16be); break;
-            case 65001: f.write(utf8, sizeof utf8); break;
-            default: break;
-            }
-        }
+        f.set_bom(bom_);
+        f.write_bom();
         f.write_text(saved_text());
         f.close();
     } catch (const file_exception& e) {
