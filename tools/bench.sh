@@ -15,4 +15,6 @@ bash "$root/tools/session.sh" "$build" bash -c '
   python3 "$root/tools/vr7sim.py" --first 60 --ports 2 --timeout 300 -- "$root/tools/wine-run" "$build/bin/send_test_bench.exe"
   echo "== 64 MiB over loopback HTTP: qv::file beside a minimal WinINet reader and curl (medians of 3)"
   python3 "$root/tools/httppeer.py" --timeout 600 -- bash "$root/bench/http_read_bench.sh" "$build"
+  echo "== MD5 of a 256 MiB file in 16 KiB qv::file reads, beside openssl dgst -md5 (medians of 3)"
+  bash "$root/bench/md5_bench.sh" "$build"
 ' bench "$root" "$build"
