@@ -140,16 +140,8 @@ DWORD WriteTextFile(const zString& path, const zString& text, UINT code_page, bo
         return error;
     if (code_page != keep_code_page) f.set_code_page(code_page);
     try {
-        // A new file carries no mark of its own for write_bom to repeat: the mark is written here.
-        static const unsigned char utf16le[] = {0xFF, 0xFE}, utf16be[] = {0xFE, 0xFF}, utf8[] = {0xEF, 0xBB, 0xBF};
-        if (bom) {
-            switch (f.code_page()) {
-            case 1200: f.write(utf16le, sizeof utf16le); break;
-            case 1201: f.write(utf16be, sizeof utf16be); break;
-            case CP_UTF8: f.write(utf8, sizeof utf8); break;
-            default: break;
-            }
-        }
+        f.set_bom(bom);
+        f.write_bom();
         f.write_text(text);
         f.close();
     } catch (const win32_exception& failure) {

@@ -2,6 +2,7 @@
 #include "os_entry.h"
 #include "win32_exception.h"
 
+#include "FakeEntries.h"
 #include "ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -13,42 +14,6 @@
 
 namespace {
 
-
-// The resolver of the case: entry points taken away or replaced by name, the rest real.
-class fake_entries {
-public:
-    fake_entries() : kept_(qv::os_seams::resolve)
-    {
-        current_ = this;
-        qv::os_seams::resolve = resolve;
-    }
-    ~fake_entries()
-    {
-        qv::os_seams::resolve = kept_;
-        current_ = nullptr;
-    }
-    fake_entries(const fake_entries&) = delete;
-    fake_entries& operator=(const fake_entries&) = delete;
-
-    void hide(const char* name) { replaced_[name] = nullptr; }
-    template <class Fn>
-    void replace(const char* name, Fn fn)
-    {
-        replaced_[name] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(fn));
-    }
-    std::vector<std::string> asked;
-
-private:
-    static FARPROC resolve(const wchar_t* module, const char* name)
-    {
-        current_->asked.push_back(name);
-        const auto found = current_->replaced_.find(name);
-        return found != current_->replaced_.end() ? found->second : current_->kept_(module, name);
-    }
-    static inline fake_entries* current_ = nullptr;
-    FARPROC (*kept_)(const wchar_t*, const char*);
-    std::map<std::string, FARPROC> replaced_;
-};
 
 // CreateDirectoryW that makes nothing: it records the path and answers `reply`.
 std::vector<std::wstring> made;

@@ -3,6 +3,7 @@
 #include "file_system.h"
 #include "os_entry.h"
 
+#include "FakeEntries.h"
 #include "ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -16,38 +17,6 @@ namespace {
 
 using bytes = std::vector<unsigned char>;
 using qv::qvmapfilex;
-
-// The resolver of the case: entry points taken away or replaced by name, the rest real.
-class fake_entries {
-public:
-    fake_entries() : kept_(qv::os_seams::resolve)
-    {
-        current_ = this;
-        qv::os_seams::resolve = resolve;
-    }
-    ~fake_entries()
-    {
-        qv::os_seams::resolve = kept_;
-        current_ = nullptr;
-    }
-    fake_entries(const fake_entries&) = delete;
-    fake_entries& operator=(const fake_entries&) = delete;
-
-    void hide(const char* name) { replaced_[name] = nullptr; }
-    void replace(const char* name, FARPROC fn) { replaced_[name] = fn; }
-    std::vector<std::string> asked;
-
-private:
-    static FARPROC resolve(const wchar_t* module, const char* name)
-    {
-        current_->asked.push_back(name);
-        const auto found = current_->replaced_.find(name);
-        return found != current_->replaced_.end() ? found->second : current_->kept_(module, name);
-    }
-    static inline fake_entries* current_ = nullptr;
-    FARPROC (*kept_)(const wchar_t*, const char*);
-    std::map<std::string, FARPROC> replaced_;
-};
 
 template <class Fn>
 FARPROC as_entry(Fn fn)

@@ -3,6 +3,7 @@
 #include "file_system.h"
 #include "os_entry.h"
 
+#include "FakeEntries.h"
 #include "ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -15,34 +16,6 @@
 namespace {
 
 using bytes = std::vector<unsigned char>;
-
-// The resolver of the case: entry points taken away by name, the rest real.
-class fake_entries {
-public:
-    fake_entries() : kept_(qv::os_seams::resolve)
-    {
-        current_ = this;
-        qv::os_seams::resolve = resolve;
-    }
-    ~fake_entries()
-    {
-        qv::os_seams::resolve = kept_;
-        current_ = nullptr;
-    }
-    fake_entries(const fake_entries&) = delete;
-    fake_entries& operator=(const fake_entries&) = delete;
-
-    void hide(const char* name) { hidden_[name] = true; }
-
-private:
-    static FARPROC resolve(const wchar_t* module, const char* name)
-    {
-        return current_->hidden_.count(name) ? nullptr : current_->kept_(module, name);
-    }
-    static inline fake_entries* current_ = nullptr;
-    FARPROC (*kept_)(const wchar_t*, const char*);
-    std::map<std::string, bool> hidden_;
-};
 
 bytes utf16(const std::wstring& text, bool mark = false)
 {
