@@ -1,5 +1,6 @@
 #include "appended_offset.h"
 
+#include "FileSupport.h"
 #include "ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -14,27 +15,7 @@
 
 namespace {
 
-using bytes = std::vector<unsigned char>;
-
 constexpr DWORD package_margin = 51200;  // what the launcher asks beyond the image
-
-std::wstring beside_program(const wchar_t* name)
-{
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self);
-    return path.substr(0, path.find_last_of(L'\\') + 1) + name;
-}
-
-bytes read_file(const std::wstring& path)
-{
-    const qv::file_handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    bytes out(file ? GetFileSize(file.get(), nullptr) : 0);
-    DWORD done = 0;
-    if (!out.empty()) ReadFile(file.get(), out.data(), static_cast<DWORD>(out.size()), &done, nullptr);
-    out.resize(done);
-    return out;
-}
 
 void put16(bytes& b, size_t at, WORD v) { std::memcpy(&b[at], &v, 2); }
 void put32(bytes& b, size_t at, DWORD v) { std::memcpy(&b[at], &v, 4); }
@@ -160,7 +141,7 @@ TEST(GetAppendedDataOffset, AStrippedProgramEndsWhereItsFileEnds)
         {"exactly the margin", package_margin, false},
         {"one byte more than the margin", package_margin + 1, true},
     };
-    const bytes stub = read_file(beside_program(L"launcher_stub.exe"));
+    const bytes stub = read_back(beside_program(L"launcher_stub.exe"));
     ASSERT_GT(stub.size(), 1024u);
     const DWORD stub_size = static_cast<DWORD>(stub.size());
     const scratch_folder folder(L"setup_appended");
@@ -523,7 +504,7 @@ TEST(GetAppendedDataOffset, MutatedImagesNeverLeadOutsideTheFile)
     constexpr int mutants = 3000;
     constexpr ULONGLONG deadline_ms = 10000;  // a cap against a slow machine, not a measure
 
-    std::vector<bytes> fixtures = {read_file(beside_program(L"launcher_stub.exe"))};
+    std::vector<bytes> fixtures = {read_back(beside_program(L"launcher_stub.exe"))};
     for (const bool plus : {false, true}) {
         image m = make_image(plus);
         m.debug(1, 0x2040, {{300, m.end}, {0x80, m.raw_pointer(2)}});

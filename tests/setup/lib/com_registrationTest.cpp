@@ -1,6 +1,7 @@
 #include "com_registration.h"
 #include "file_system.h"
 
+#include "FileSupport.h"
 #include "ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -8,19 +9,6 @@
 #include <string>
 
 namespace {
-
-std::wstring beside_program(const wchar_t* name)
-{
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::wstring folder(self);
-    return folder.substr(0, folder.rfind(L'\\') + 1) + name;
-}
-
-bool exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 bool key_exists(HKEY root, const wchar_t* path)
 {

@@ -1,6 +1,7 @@
 #include "file.h"
 #include "win32_exception.h"
 
+#include "FileSupport.h"
 #include "ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -9,18 +10,6 @@
 #include <vector>
 
 namespace {
-
-using bytes = std::vector<unsigned char>;
-
-bytes read_back(const std::wstring& path)
-{
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    bytes out(GetFileSize(h, nullptr));
-    DWORD done = 0;
-    if (!out.empty()) ReadFile(h, out.data(), static_cast<DWORD>(out.size()), &done, nullptr);
-    CloseHandle(h);
-    return out;
-}
 
 TEST(file, DetectsTheByteOrderMarkAndStartsAtTheMark)
 {

@@ -7,6 +7,7 @@
 #include "win32_exception.h"
 
 #include "FakeEntries.h"
+#include "FileSupport.h"
 #include "ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -21,28 +22,12 @@
 
 namespace {
 
-using bytes = std::vector<unsigned char>;
 constexpr DWORD none = 0xFFFFFFFF;
 
 bytes pattern(size_t count, unsigned seed = 0)
 {
     bytes out(count);
     for (size_t i = 0; i < count; ++i) out[i] = static_cast<unsigned char>((i + seed) % 251);
-    return out;
-}
-
-bool exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bytes read_back(const std::wstring& path)
-{
-    const qv::file_handle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!h) return {};
-    bytes out(GetFileSize(h.get(), nullptr));
-    DWORD done = 0;
-    if (!out.empty()) ReadFile(h.get(), out.data(), static_cast<DWORD>(out.size()), &done, nullptr);
     return out;
 }
 

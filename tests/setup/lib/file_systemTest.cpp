@@ -3,6 +3,7 @@
 #include "win32_exception.h"
 
 #include "FakeEntries.h"
+#include "FileSupport.h"
 #include "ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -31,19 +32,6 @@ DWORD WINAPI failing_attributes(LPCWSTR)
 {
     SetLastError(attributes_error);
     return INVALID_FILE_ATTRIBUTES;
-}
-
-bool exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::wstring beside_program(const wchar_t* name)
-{
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::wstring folder(self);
-    return folder.substr(0, folder.rfind(L'\\') + 1) + name;
 }
 
 std::vector<std::wstring> sorted(const std::vector<zString>& list)

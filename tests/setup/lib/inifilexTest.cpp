@@ -2,6 +2,7 @@
 #include "vector_map.h"
 #include "win32_exception.h"
 
+#include "FileSupport.h"
 #include "ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +18,6 @@
 
 namespace {
 
-using bytes = std::vector<unsigned char>;
-
 bytes ascii(std::string_view text)
 {
     return bytes(text.begin(), text.end());
@@ -33,21 +32,6 @@ bytes utf16(std::wstring_view text, bool big_endian)
         out.push_back(big_endian ? low : high);
     }
     return out;
-}
-
-bytes read_back(const std::wstring& path)
-{
-    const qv::file_handle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!h) return {};
-    bytes out(GetFileSize(h.get(), nullptr));
-    DWORD done = 0;
-    if (!out.empty()) ReadFile(h.get(), out.data(), static_cast<DWORD>(out.size()), &done, nullptr);
-    return out;
-}
-
-bool exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // "[name]key=value;..." for every section in order: what a load read, at a glance.

@@ -4,6 +4,7 @@
 #include "os_entry.h"
 
 #include "FakeEntries.h"
+#include "FileSupport.h"
 #include "ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,6 @@
 
 namespace {
 
-using bytes = std::vector<unsigned char>;
 using qv::qvmapfilex;
 
 template <class Fn>
@@ -39,21 +39,6 @@ DWORD WINAPI failing_get_file_size(HANDLE, LPDWORD)
 {
     SetLastError(ERROR_INVALID_HANDLE);
     return INVALID_FILE_SIZE;
-}
-
-bytes read_back(const std::wstring& path)
-{
-    const qv::file_handle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!h) return {};
-    bytes out(GetFileSize(h.get(), nullptr));
-    DWORD done = 0;
-    if (!out.empty()) ReadFile(h.get(), out.data(), static_cast<DWORD>(out.size()), &done, nullptr);
-    return out;
-}
-
-bool exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Whether anything of this process still holds the file: an exclusive open fails while a

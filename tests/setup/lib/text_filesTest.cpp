@@ -4,6 +4,7 @@
 #include "os_entry.h"
 
 #include "FakeEntries.h"
+#include "FileSupport.h"
 #include "ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +15,6 @@
 #include <vector>
 
 namespace {
-
-using bytes = std::vector<unsigned char>;
 
 bytes utf16(const std::wstring& text, bool mark = false)
 {
@@ -37,21 +36,6 @@ bytes operator+(bytes a, const bytes& b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-bytes read_back(const std::wstring& path)
-{
-    const qv::file_handle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!h) return {};
-    bytes out(GetFileSize(h.get(), nullptr));
-    DWORD done = 0;
-    if (!out.empty()) ReadFile(h.get(), out.data(), static_cast<DWORD>(out.size()), &done, nullptr);
-    return out;
-}
-
-bool exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::string hex(const bytes& b)

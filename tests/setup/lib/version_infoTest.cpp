@@ -1,19 +1,12 @@
 #include "version_info.h"
 
+#include "FileSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace {
-
-// The fixtures lie beside the test program.
-std::wstring beside_program(const wchar_t* name)
-{
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring folder(self);
-    return folder.substr(0, folder.rfind(L'\\') + 1) + name;
-}
 
 std::wstring value_of(const qv::version_info& info, const wchar_t* name)
 {
