@@ -17,4 +17,6 @@ bash "$root/tools/session.sh" "$build" bash -c '
   python3 "$root/tools/httppeer.py" --timeout 600 -- bash "$root/bench/http_read_bench.sh" "$build"
   echo "== MD5 of a 256 MiB file in 16 KiB qv::file reads, beside openssl dgst -md5 (medians of 3)"
   bash "$root/bench/md5_bench.sh" "$build"
+  echo "== a 256 MiB package unpacked by CopyDisk1Files (16 KiB blocks) beside CopyFileW of the same bytes (medians of 3)"
+  wine "$build/bin/disk1_extract_bench.exe"
 ' bench "$root" "$build"

@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine wine32:i386 wine64
   xvfb xauth x11-apps x11-xserver-utils imagemagick
-  cmake ninja-build googletest gcc-multilib python3 msitools openssl curl
+  cmake ninja-build googletest gcc-multilib python3 msitools openssl curl mscompress
 )
 
 missing=()
