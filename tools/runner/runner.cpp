@@ -1,0 +1,72 @@
+// Runs one Windows program and ends with its exit code, which it first writes, whole and in
+// decimal, to the file that TAVRIN_EXIT_FILE names. The Linux side of a Wine process can
+// still fail after the Windows program has ended (64-bit Wine 8 with glibc 2.36 sometimes
+// asserts in ld.so's exit handlers, "dl-fini.c: 87"); tools/wine-run judges a test by the
+// code written here, the one Windows gave, and falls back to Wine's own status only when
+// nothing was written.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+
+namespace {
+
+// The command line after this program's own name, as CreateProcessW takes it.
+wchar_t* rest_of_command_line()
+{
+    wchar_t* p = GetCommandLineW();
+    if (*p == L'"') {
+        ++p;
+        while (*p && *p != L'"') ++p;
+        if (*p) ++p;
+    } else {
+        while (*p && *p != L' ' && *p != L'\t') ++p;
+    }
+    while (*p == L' ' || *p == L'\t') ++p;
+    return p;
+}
+
+void inheritable(DWORD which)
+{
+    const HANDLE h = GetStdHandle(which);
+    if (h && h != INVALID_HANDLE_VALUE) SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+}
+
+}  // namespace
+
+int main()
+{
+    wchar_t* command = rest_of_command_line();
+    if (!*command) {
+        std::fprintf(stderr, "runner: usage: runner.exe PROGRAM [ARGUMENTS]\n");
+        return 126;
+    }
+    inheritable(STD_INPUT_HANDLE);
+    inheritable(STD_OUTPUT_HANDLE);
+    inheritable(STD_ERROR_HANDLE);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        std::fprintf(stderr, "runner: cannot start %ls: error %lu\n", command, GetLastError());
+        return 126;
+    }
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+
+    wchar_t exit_file[MAX_PATH];
+    if (GetEnvironmentVariableW(L"TAVRIN_EXIT_FILE", exit_file, MAX_PATH) - 1u < MAX_PATH - 1u) {
+        if (FILE* out = _wfopen(exit_file, L"wb")) {
+            std::fprintf(out, "%lu\n", static_cast<unsigned long>(code));
+            std::fclose(out);
+        }
+    }
+    return static_cast<int>(code);
+}
