@@ -3,6 +3,8 @@
 // each as "name MB/s" and their ratio. The launcher is a copy of this stripped program.
 #include "disk1_files.h"
 
+#include "BenchClock.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -17,14 +19,6 @@ namespace {
 constexpr DWORD total = 256u << 20;
 constexpr DWORD piece = 1u << 20;
 constexpr int runs = 3;
-
-double now()
-{
-    LARGE_INTEGER c, f;
-    QueryPerformanceCounter(&c);
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
 
 bool write_all(HANDLE file, const void* data, DWORD count)
 {

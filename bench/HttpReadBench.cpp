@@ -3,6 +3,8 @@
 // reads; prints the medians of three runs of each as "name MiB/s".
 #include "file.h"
 
+#include "BenchClock.h"
+
 #include <windows.h>
 #include <wininet.h>
 
@@ -18,14 +20,6 @@ namespace {
 constexpr DWORD total = 64u << 20;
 constexpr DWORD piece = 64u << 10;
 constexpr int runs = 3;
-
-double now()
-{
-    LARGE_INTEGER c, f;
-    QueryPerformanceCounter(&c);
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
 
 // MiB/s of the median run; 0 when a run did not read everything.
 double median_rate(const std::function<DWORD()>& once)

@@ -4,6 +4,8 @@
 // Usage: md5_bench.exe FILE
 #include "file_copy.h"
 
+#include "BenchClock.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -14,14 +16,6 @@
 namespace {
 
 constexpr int runs = 3;
-
-double now()
-{
-    LARGE_INTEGER c, f;
-    QueryPerformanceCounter(&c);
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
 
 // The file's size, 0 when it cannot be digested.
 DWORD digest_file(const std::wstring& path, unsigned char digest[16])

@@ -150,19 +150,32 @@ DWORD WriteTextFile(const zString& path, const zString& text, UINT code_page, bo
     return 0;
 }
 
+namespace {
+
+// Maps the source for reading. An empty file cannot be mapped and is no failure: it maps as
+// nothing, of length 0.
+bool map_source(const zString& source, qvmapfilex& in, DWORD& length)
+{
+    const DWORD before = LastFileOpError();
+    length = 0;
+    if (in.open(source, length, false)) return true;
+    if (!is_empty_file(source)) return false;
+    SetLastFileOpError(before);
+    length = 0;
+    return true;
+}
+
+}  // namespace
+
 bool ConvertUnicodeFileToMultiByte(const zString& source, const zString& target, UINT code_page)
 {
-    const DWORD before = GetLastError();
-    SetLastFileOpError(before);
+    CaptureLastError();
     code_page = actual_code_page(code_page);
 
     DWORD length = 0;
     qvmapfilex in;
-    if (!in.open(source, length, false)) {
-        if (!is_empty_file(source)) return false;
-        SetLastFileOpError(before);
-        return write_empty(target);
-    }
+    if (!map_source(source, in, length)) return false;
+    if (length == 0) return write_empty(target);
     if (!TextLooksUnicode(in.view, length, nullptr)) {
         SetLastFileOpError(ERROR_INVALID_DATA);
         RecordFailedPath(source);
@@ -195,17 +208,12 @@ bool ConvertUnicodeFileToMultiByte(const zString& source, const zString& target,
 
 bool ConvertMultiByteFileToUnicode(const zString& source, const zString& target, UINT code_page)
 {
-    const DWORD before = GetLastError();
-    SetLastFileOpError(before);
+    CaptureLastError();
     code_page = actual_code_page(code_page);
 
-    DWORD length = 0;
+    DWORD length = 0;  // an empty source gives the mark alone
     qvmapfilex in;
-    if (!in.open(source, length, false)) {
-        if (!is_empty_file(source)) return false;
-        SetLastFileOpError(before);
-        length = 0;  // the target is the mark alone
-    }
+    if (!map_source(source, in, length)) return false;
     if (length > INT_MAX) {
         SetLastError(ERROR_ARITHMETIC_OVERFLOW);
         return conversion_failed(source);
