@@ -1,5 +1,6 @@
-// Runs one Windows program and ends with its exit code, which it first writes, whole and in
-// decimal, to the file that TAVRIN_EXIT_FILE names. The Linux side of a Wine process can
+// Runs one Windows program and ends with its exit code. Into the file that TAVRIN_EXIT_FILE
+// names it writes "started" as soon as it runs, and the program's whole exit code, in
+// decimal, on a second line once the program has ended. The Linux side of a Wine process can
 // still fail after the Windows program has ended (64-bit Wine 8 with glibc 2.36 sometimes
 // asserts in ld.so's exit handlers, "dl-fini.c: 87"); tools/wine-run judges a test by the
 // code written here, the one Windows gave, and falls back to Wine's own status only when
@@ -32,10 +33,21 @@ void inheritable(DWORD which)
     if (h && h != INVALID_HANDLE_VALUE) SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
 }
 
+void write_line(const wchar_t* path, const wchar_t* mode, const char* line)
+{
+    if (FILE* out = _wfopen(path, mode)) {
+        std::fprintf(out, "%s\n", line);
+        std::fclose(out);
+    }
+}
+
 }  // namespace
 
 int main()
 {
+    wchar_t exit_file[MAX_PATH];
+    const bool report = GetEnvironmentVariableW(L"TAVRIN_EXIT_FILE", exit_file, MAX_PATH) - 1u < MAX_PATH - 1u;
+    if (report) write_line(exit_file, L"wb", "started");
     wchar_t* command = rest_of_command_line();
     if (!*command) {
         std::fprintf(stderr, "runner: usage: runner.exe PROGRAM [ARGUMENTS]\n");
@@ -61,12 +73,10 @@ int main()
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hProcess);
 
-    wchar_t exit_file[MAX_PATH];
-    if (GetEnvironmentVariableW(L"TAVRIN_EXIT_FILE", exit_file, MAX_PATH) - 1u < MAX_PATH - 1u) {
-        if (FILE* out = _wfopen(exit_file, L"wb")) {
-            std::fprintf(out, "%lu\n", static_cast<unsigned long>(code));
-            std::fclose(out);
-        }
+    if (report) {
+        char line[16];
+        std::snprintf(line, sizeof line, "%lu", static_cast<unsigned long>(code));
+        write_line(exit_file, L"ab", line);
     }
     return static_cast<int>(code);
 }
