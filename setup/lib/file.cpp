@@ -266,6 +266,28 @@ DWORD file::read_all(std::unique_ptr<unsigned char[]>& out)
     return done;
 }
 
+bool file::read_text(zString& out)
+{
+    std::unique_ptr<unsigned char[]> all;
+    const DWORD count = read_all(all);
+    const DWORD mark = !bom_ ? 0 : codePage_ == 65001 ? 3 : codePage_ == 1200 || codePage_ == 1201 ? 2 : 0;
+    out.clear();
+    if (count <= mark) return true;
+    const auto bytes = reinterpret_cast<const char*>(all.get() + mark);
+    const int length = static_cast<int>(count - mark);
+    if (codePage_ == 1200 || codePage_ == 1201) {
+        out.assign_multibyte(bytes, length, codePage_);
+        return true;
+    }
+    const UINT page = codePage_ == 0 ? CP_THREAD_ACP : codePage_;
+    const int units = MultiByteToWideChar(page, 0, bytes, length, nullptr, 0);
+    if (units <= 0) return false;
+    std::unique_ptr<wchar_t[]> wide(new wchar_t[units]);
+    MultiByteToWideChar(page, 0, bytes, length, wide.get(), units);
+    out.assign(wide.get(), static_cast<size_t>(units));
+    return true;
+}
+
 bool file::set_code_page(UINT code_page)
 {
     if (bom_ && (codePage_ == 65001 || codePage_ == 1200 || codePage_ == 1201)) return false;

@@ -52,6 +52,10 @@ public:
     DWORD write_text(const zString& text);
     // The whole file from its start, followed by two zero bytes; the byte count.
     DWORD read_all(std::unique_ptr<unsigned char[]>& out);
+    // The whole file as text in its code page, without its mark. False when bytes that are
+    // there give no text at all (a code page Windows does not know), so that no caller
+    // takes such a file for an empty one.
+    bool read_text(zString& out);
     bool set_code_page(UINT code_page);
     // Whether write_bom writes a mark: a file opened for writing has found none to keep.
     void set_bom(bool bom) noexcept { bom_ = bom; }

@@ -11,31 +11,6 @@ namespace qv {
 
 namespace {
 
-unsigned mark_length(UINT code_page)
-{
-    return code_page == 1200 || code_page == 1201 ? 2 : code_page == 65001 ? 3 : 0;
-}
-
-// False when bytes that are there give no text at all (a code page Windows does not know):
-// an empty result would otherwise read as an empty file, and the next save would keep that.
-bool decode(const unsigned char* bytes, DWORD count, UINT code_page, zString& out)
-{
-    out.clear();
-    if (count == 0) return true;
-    if (code_page == 1200 || code_page == 1201) {
-        out.assign_multibyte(reinterpret_cast<const char*>(bytes), static_cast<int>(count), code_page);
-        return true;
-    }
-    const UINT page = code_page == 0 ? CP_THREAD_ACP : code_page;
-    const auto source = reinterpret_cast<const char*>(bytes);
-    const int units = MultiByteToWideChar(page, 0, source, static_cast<int>(count), nullptr, 0);
-    if (units <= 0) return false;
-    std::unique_ptr<wchar_t[]> wide(new wchar_t[units]);
-    MultiByteToWideChar(page, 0, source, static_cast<int>(count), wide.get(), units);
-    out.assign(wide.get(), static_cast<size_t>(units));
-    return true;
-}
-
 // The folder the temporary copy is made in: the target's own, so the replacement is a rename
 // within one volume.
 zString folder_of(const zString& path)
@@ -101,11 +76,8 @@ bool inifilex::load(const zString& path, const zString& separator, bool bare_key
     codePage_ = static_cast<int>(f.code_page());
     bom_ = f.has_bom();
 
-    std::unique_ptr<unsigned char[]> bytes;
-    const DWORD count = f.read_all(bytes);
-    const DWORD skip = bom_ ? mark_length(f.code_page()) : 0;
     zString text;
-    if (!decode(bytes.get() + (count < skip ? count : skip), count < skip ? 0 : count - skip, f.code_page(), text)) {
+    if (!f.read_text(text)) {
         lastError_ = GetLastError() ? GetLastError() : ERROR_NO_UNICODE_TRANSLATION;
         return false;
     }

@@ -96,13 +96,13 @@ bool write_empty(const zString& path)
     return made ? true : conversion_failed(path);
 }
 
-// The bytes and the encoding qv::file found by the file's mark.
-DWORD read_whole(const zString& path, std::vector<unsigned char>& bytes, UINT& code_page)
+}  // namespace
+
+DWORD ReadFileBytes(const zString& path, std::vector<unsigned char>& bytes)
 {
     bytes.clear();
     file f;
     if (const DWORD error = f.open(path, GENERIC_READ, FILE_SHARE_READ)) return error;
-    code_page = f.code_page();
     try {
         std::unique_ptr<unsigned char[]> all;
         const DWORD length = f.read_all(all);
@@ -112,24 +112,6 @@ DWORD read_whole(const zString& path, std::vector<unsigned char>& bytes, UINT& c
         return failure.error() ? failure.error() : ERROR_READ_FAULT;
     }
     return 0;
-}
-
-size_t mark_length(UINT code_page)
-{
-    switch (code_page) {
-    case 1200:
-    case 1201: return 2;
-    case CP_UTF8: return 3;
-    default: return 0;
-    }
-}
-
-}  // namespace
-
-DWORD ReadFileBytes(const zString& path, std::vector<unsigned char>& bytes)
-{
-    UINT code_page = 0;
-    return read_whole(path, bytes, code_page);
 }
 
 DWORD WriteTextFile(const zString& path, const zString& text, UINT code_page, bool bom)
@@ -311,18 +293,23 @@ unsigned ReplaceQuotedValuesInText(zString& text, const std::vector<zString>& ke
 
 int ReplaceQuotedValuesInFile(const std::vector<zString>& keys, const std::vector<zString>& values, const zString& path)
 {
-    std::vector<unsigned char> bytes;
+    file f;
+    zString text;
     UINT code_page = 0;
-    if (const DWORD error = read_whole(path, bytes, code_page)) {
-        SetLastFileOpError(error);
+    try {
+        if (const DWORD error = f.open(path, GENERIC_READ, FILE_SHARE_READ)) {
+            SetLastFileOpError(error);
+            RecordFailedPath(path);
+            return 0;
+        }
+        code_page = f.code_page();
+        f.read_text(text);  // text that does not decode holds nothing to replace
+        f.close();
+    } catch (const win32_exception& failure) {
+        SetLastFileOpError(failure.error() ? failure.error() : ERROR_READ_FAULT);
         RecordFailedPath(path);
         return 0;
     }
-    const size_t mark = std::min(mark_length(code_page), bytes.size());
-    zString text;
-    if (bytes.size() > mark)
-        text.assign_multibyte(reinterpret_cast<const char*>(bytes.data() + mark), static_cast<int>(bytes.size() - mark),
-            code_page == 0 ? CP_THREAD_ACP : code_page);
     const unsigned changes = ReplaceQuotedValuesInText(text, keys, values);
     if (changes == 0) return 0;
     // Written back in the encoding it was read in, with its mark.
