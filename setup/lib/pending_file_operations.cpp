@@ -1,0 +1,5 @@
+#include "pending_file_operations.h"
+
+namespace qv {
+
+}  // namespace qv

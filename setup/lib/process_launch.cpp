@@ -1,0 +1,5 @@
+#include "process_launch.h"
+
+namespace qv {
+
+}  // namespace qv

@@ -1,0 +1,5 @@
+#include "registry_values.h"
+
+namespace qv {
+
+}  // namespace qv

@@ -1,0 +1,5 @@
+#include "rights.h"
+
+namespace qv {
+
+}  // namespace qv

@@ -1,0 +1,7 @@
+#pragma once
+
+#include "zString.h"
+
+namespace qv {
+
+}  // namespace qv

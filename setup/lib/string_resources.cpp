@@ -1,0 +1,5 @@
+#include "string_resources.h"
+
+namespace qv {
+
+}  // namespace qv
