@@ -2,7 +2,9 @@
 
 #include "file_system.h"
 #include "handle.h"
+#include "process_launch.h"
 #include "system_folders.h"
+#include "system_info.h"
 
 #include <oleauto.h>
 
@@ -51,6 +53,18 @@ bool register_library(const zString& path, bool register_it)
     return SUCCEEDED(result);
 }
 
+// An .EXE server registers itself when started with the switch, in a process of its own.
+bool register_executable(const zString& path, bool register_it)
+{
+    LaunchRequest request;
+    request.program = path;
+    request.arguments = register_it ? L" /REGSERVER" : L" /UNREGSERVER";
+    request.verb = L"open";
+    request.wait_flags = wait_for_program;
+    request.time_out = 5000;
+    return LaunchProcess(request) == launch_done;
+}
+
 }  // namespace
 
 bool RegisterModuleByType(zString path, bool register_it, bool per_user)
@@ -59,11 +73,12 @@ bool RegisterModuleByType(zString path, bool register_it, bool per_user)
     RecordFailedPath(path);
     if (path.empty()) return false;
     const zString extension = path.extension_part();
+    if (extension.equals(L".EXE")) return register_executable(path, register_it);
     const bool type_library = extension.equals(L".TLB");
     if (!type_library && !extension.equals(L".DLL") && !extension.equals(L".OCX")) return false;
     // Classes root points at the user's classes for the registration and back afterwards,
-    // whatever the registration answered.
-    const bool redirected = per_user && RedirectClassesRoot();
+    // whatever the registration answered. Before NT 5 Windows has no classes of the user.
+    const bool redirected = per_user && IsNt5OrLater() && RedirectClassesRoot();
     const bool done = type_library ? register_type_library(path, register_it) : register_library(path, register_it);
     if (redirected) RestoreClassesRoot();
     return done;

@@ -1,5 +1,5 @@
 // A COM server registered or unregistered by what its file is: a type library, a DLL or
-// OCX through its own entry points.
+// OCX through its own entry points, an .EXE started with its switch.
 #pragma once
 
 #include "zString.h"
@@ -7,7 +7,8 @@
 namespace qv {
 
 // The answer of the registration; the reason of a failure is in LastFileOpError. With
-// per_user a DLL, OCX or type library registers for the current user only.
+// per_user a DLL, OCX or type library registers for the current user only (on NT 5 or
+// later). An .EXE must end within 5 seconds to count as registered.
 bool RegisterModuleByType(zString path, bool register_it, bool per_user);
 
 }  // namespace qv

@@ -90,6 +90,13 @@ struct mapped_view_traits {
     static void close(type view) noexcept { UnmapViewOfFile(view); }
 };
 
+// SIDs made by AllocateAndInitializeSid.
+struct allocated_sid_traits {
+    using type = PSID;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type sid) noexcept { FreeSid(sid); }
+};
+
 using kernel_handle = handle<kernel_handle_traits>;
 using file_handle = handle<file_handle_traits>;
 using find_handle = handle<find_handle_traits>;
@@ -97,5 +104,6 @@ using registry_key = handle<registry_key_traits>;
 using module_handle = handle<module_traits>;
 using local_memory = handle<local_memory_traits>;
 using mapped_view = handle<mapped_view_traits>;
+using allocated_sid = handle<allocated_sid_traits>;
 
 }  // namespace qv

@@ -1,5 +1,7 @@
 #include "com_registration.h"
 #include "file_system.h"
+#include "process_launch.h"
+#include "system_folders.h"
 
 #include "FileSupport.h"
 #include "ScratchFolder.h"
@@ -98,6 +100,114 @@ TEST_F(RegisterModuleByTypeTest, FailuresLeaveTheirReason)
         EXPECT_EQ(qv::LastFileOpError(), c.error) << c.name;
         EXPECT_EQ(qv::LastFailedPath().str(), c.path) << c.name;
     }
+}
+
+bool windows_version(OSVERSIONINFOW& info, DWORD platform, DWORD major, DWORD minor)
+{
+    info = {};
+    info.dwPlatformId = platform;
+    info.dwMajorVersion = major;
+    info.dwMinorVersion = minor;
+    return true;
+}
+bool windows_7(OSVERSIONINFOW& info)
+{
+    return windows_version(info, VER_PLATFORM_WIN32_NT, 6, 1);
+}
+bool windows_nt4(OSVERSIONINFOW& info)
+{
+    return windows_version(info, VER_PLATFORM_WIN32_NT, 4, 0);
+}
+bool windows_98(OSVERSIONINFOW& info)
+{
+    return windows_version(info, VER_PLATFORM_WIN32_WINDOWS, 4, 10);
+}
+
+TEST_F(RegisterModuleByTypeTest, PerUserRedirectionNeedsNt5OrLater)
+{
+    struct Case {
+        const char* name;
+        bool (*version)(OSVERSIONINFOW&);
+        bool with_user;
+    };
+    const Case cases[] = {
+        {"Windows 7", windows_7, true},
+        {"NT 4", windows_nt4, false},
+        {"Windows 98", windows_98, false},
+    };
+    const auto kept = qv::folder_seams::os_version;
+    for (const Case& c : cases) {
+        qv::folder_seams::os_version = c.version;
+        const bool done = qv::RegisterModuleByType(server_, true, true);
+        qv::folder_seams::os_version = kept;
+        EXPECT_TRUE(done) << c.name;
+        EXPECT_EQ(key_exists(HKEY_CURRENT_USER, L"Software\\Classes\\CorvaneComFixture"), c.with_user) << c.name;
+        EXPECT_EQ(key_exists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CorvaneComFixture"), !c.with_user) << c.name;
+        clean_keys();
+    }
+}
+
+// The launch helper as an .EXE server: its switch leaves a marker beside it.
+class ExeServerTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        const HANDLE server = qv::LaunchedProcess().hProcess;
+        if (server && WaitForSingleObject(server, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(server, 1);
+            WaitForSingleObject(server, 20000);
+        }
+        qv::CloseLaunchedProcess();
+    }
+    std::wstring server(const wchar_t* name) const
+    {
+        const std::wstring path = scratch_.join(name);
+        CopyFileW(beside_program(L"launch_helper.exe").c_str(), path.c_str(), FALSE);
+        return path;
+    }
+    static std::wstring command(const std::wstring& path, const wchar_t* argument)
+    {
+        const bool blank = path.find(L' ') != std::wstring::npos;
+        return (blank ? L"\"" + path + L"\"" : path) + L" " + argument;
+    }
+    scratch_folder scratch_{L"exe_server"};
+};
+
+TEST_F(ExeServerTest, AnExeServerRunsWithItsSwitch)
+{
+    struct Case {
+        const char* name;
+        const wchar_t* file;
+        bool register_it;
+        bool per_user;
+        const wchar_t* marker;
+    };
+    const Case cases[] = {
+        {"register", L"server.exe", true, false, L".registered"},
+        {"unregister", L"server.exe", false, false, L".unregistered"},
+        {"per user, extension in another case", L"User Server.Exe", true, true, L".registered"},
+    };
+    for (const Case& c : cases) {
+        const std::wstring path = server(c.file);
+        qv::SetLastFileOpError(12345);
+        EXPECT_TRUE(qv::RegisterModuleByType(path, c.register_it, c.per_user)) << c.name;
+        EXPECT_TRUE(exists(path + c.marker)) << c.name;
+        EXPECT_EQ(qv::LastFileOpError(), 0u) << c.name;
+        EXPECT_EQ(qv::LaunchExitCode(), 0u) << c.name;
+        DeleteFileW((path + c.marker).c_str());
+    }
+}
+
+// Five seconds of real time: the server's whole allowance.
+TEST_F(ExeServerTest, AnExeServerThatDoesNotEndIsAFailure)
+{
+    const std::wstring path = server(L"stuck.exe");
+    scratch_.write(L"stuck.exe.hold", {});
+    EXPECT_FALSE(qv::RegisterModuleByType(path, true, false));
+    EXPECT_EQ(qv::LastFileOpError(), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(qv::LastFailedPath().str(), command(path, L" /REGSERVER"));
+    EXPECT_TRUE(exists(path + L".registered"));
+    EXPECT_EQ(qv::LaunchExitCode(), STILL_ACTIVE);
 }
 
 }  // namespace
