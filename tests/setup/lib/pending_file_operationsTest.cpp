@@ -7,6 +7,7 @@
 #include "rights.h"
 #include "system_folders.h"
 #include "win32_exception.h"
+#include "SwappedSeam.h"
 
 #include <gtest/gtest.h>
 
@@ -130,19 +131,6 @@ private:
     std::wstring path_;
     bool had_;
     bytes content_;
-};
-
-template <class T>
-class swapped {
-public:
-    swapped(T& slot, T replacement) : slot_(slot), kept_(slot) { slot_ = replacement; }
-    ~swapped() { slot_ = kept_; }
-    swapped(const swapped&) = delete;
-    swapped& operator=(const swapped&) = delete;
-
-private:
-    T& slot_;
-    T kept_;
 };
 
 bool windows_9x_version(OSVERSIONINFOW& info)

@@ -5,6 +5,7 @@
 #include "FakeEntries.h"
 #include "FileSupport.h"
 #include "ScratchFolder.h"
+#include "SwappedSeam.h"
 
 #include <gtest/gtest.h>
 
@@ -58,19 +59,6 @@ void count_call(void* calls)
 {
     ++*static_cast<int*>(calls);
 }
-
-template <class T>
-class swapped {
-public:
-    swapped(T& slot, T replacement) : slot_(slot), kept_(slot) { slot_ = replacement; }
-    ~swapped() { slot_ = kept_; }
-    swapped(const swapped&) = delete;
-    swapped& operator=(const swapped&) = delete;
-
-private:
-    T& slot_;
-    T kept_;
-};
 
 // A helper started directly, ended when the case ends if it still runs.
 class started_helper {

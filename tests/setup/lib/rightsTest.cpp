@@ -5,6 +5,7 @@
 #include "ScratchFolder.h"
 #include "fixtures/not_an_administrator.h"
 #include "system_folders.h"
+#include "SwappedSeam.h"
 
 #include <gtest/gtest.h>
 
@@ -16,20 +17,6 @@
 #include <vector>
 
 namespace {
-
-// Puts a seam back as it was when the case leaves.
-template <class T>
-class swapped {
-public:
-    swapped(T& slot, T replacement) : slot_(slot), kept_(slot) { slot_ = replacement; }
-    ~swapped() { slot_ = kept_; }
-    swapped(const swapped&) = delete;
-    swapped& operator=(const swapped&) = delete;
-
-private:
-    T& slot_;
-    T kept_;
-};
 
 template <DWORD Platform>
 bool version_of_platform(OSVERSIONINFOW& info)

@@ -5,6 +5,7 @@
 #include "win32_exception.h"
 
 #include "ScratchFolder.h"
+#include "SwappedSeam.h"
 
 #include <gtest/gtest.h>
 
@@ -12,20 +13,6 @@
 #include <string>
 
 namespace {
-
-// Puts a seam back as it was when the case leaves.
-template <class T>
-class swapped {
-public:
-    swapped(T& slot, T replacement) : slot_(slot), kept_(slot) { slot_ = replacement; }
-    ~swapped() { slot_ = kept_; }
-    swapped(const swapped&) = delete;
-    swapped& operator=(const swapped&) = delete;
-
-private:
-    T& slot_;
-    T kept_;
-};
 
 std::wstring with_backslash(std::wstring s)
 {
