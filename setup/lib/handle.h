@@ -97,6 +97,14 @@ struct allocated_sid_traits {
     static void close(type sid) noexcept { FreeSid(sid); }
 };
 
+// COM interfaces: one reference, released.
+template <class T>
+struct com_release_traits {
+    using type = T*;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type p) noexcept { p->Release(); }
+};
+
 using kernel_handle = handle<kernel_handle_traits>;
 using file_handle = handle<file_handle_traits>;
 using find_handle = handle<find_handle_traits>;
@@ -105,5 +113,7 @@ using module_handle = handle<module_traits>;
 using local_memory = handle<local_memory_traits>;
 using mapped_view = handle<mapped_view_traits>;
 using allocated_sid = handle<allocated_sid_traits>;
+template <class T>
+using com_ptr = handle<com_release_traits<T>>;
 
 }  // namespace qv

@@ -2,12 +2,15 @@
 
 #include "file_system.h"
 #include "handle.h"
+#include "registry_text.h"
+#include "registry_values.h"
 #include "rights.h"
 #include "system_folders.h"
 #include "win32_exception.h"
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qv {
@@ -25,17 +28,9 @@ std::wstring numbered(const wchar_t* stem, DWORD n) { return stem + std::to_wstr
 // never cut short: the first MAX_PATH characters of a path name some other file.
 bool read_path_value(HKEY key, const std::wstring& name, std::wstring& out)
 {
-    wchar_t buffer[MAX_PATH];
-    DWORD type = 0;
-    DWORD size = sizeof buffer;
-    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS
-        || type != REG_SZ)
-        return false;
-    const size_t stored = size / sizeof(wchar_t);
-    size_t length = 0;
-    while (length < stored && buffer[length] != L'\0') ++length;
-    if (length == MAX_PATH) return false;
-    out.assign(buffer, length);
+    auto text = read_registry_text(key, name.c_str(), MAX_PATH - 1);
+    if (!text) return false;
+    out = std::move(*text);
     return true;
 }
 
@@ -81,20 +76,6 @@ DWORD highest_entry(HKEY key)
         highest = std::max(highest, n);
     }
     return highest;
-}
-
-bool delete_key_tree(HKEY parent, const wchar_t* name)
-{
-    registry_key key;
-    if (RegOpenKeyExW(parent, name, 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
-        wchar_t sub[256];
-        for (;;) {
-            DWORD length = ARRAYSIZE(sub);
-            if (RegEnumKeyExW(key.get(), 0, sub, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            if (!delete_key_tree(key.get(), sub)) break;
-        }
-    }
-    return RegDeleteKeyW(parent, name) == ERROR_SUCCESS;
 }
 
 bool set_text(HKEY key, const std::wstring& name, std::wstring_view value)
@@ -173,7 +154,7 @@ HRESULT ProcessPendingFileOperations()
         }
     }
     pending.reset();
-    delete_key_tree(software.get(), pending_key);
+    DeleteRegistryTree(software.get(), pending_key);
     return result;
 }
 

@@ -62,24 +62,6 @@ bool set_value(HKEY root, const zString& subkey, const zString& value, DWORD typ
     return recorded(RegSetValueExW(key.get(), value.c_str(), 0, type, static_cast<const BYTE*>(data), bytes));
 }
 
-// Children first: a key goes only once it has none left.
-LONG delete_tree(HKEY parent, const wchar_t* name)
-{
-    {
-        registry_key key;
-        LONG result = RegOpenKeyExW(parent, name, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, key.put());
-        if (result != ERROR_SUCCESS) return result;
-        std::vector<std::wstring> children;
-        wchar_t child[256];
-        for (DWORD i = 0; RegEnumKeyW(key.get(), i, child, 256) == ERROR_SUCCESS; ++i) children.push_back(child);
-        for (const std::wstring& c : children) {
-            result = delete_tree(key.get(), c.c_str());
-            if (result != ERROR_SUCCESS) return result;
-        }
-    }
-    return RegDeleteKeyW(parent, name);
-}
-
 bool has_subkeys(HKEY parent, const wchar_t* name, LONG& result)
 {
     registry_key key;
@@ -183,12 +165,29 @@ bool DeleteRegistryKey(HKEY root, const zString& key, const zString& subkey, boo
     if (subkey.empty()) return recorded(ERROR_INVALID_PARAMETER);
     registry_key parent;
     if (!open_key(root, key, write_access, parent)) return false;
-    if (recursive) return recorded(delete_tree(parent.get(), subkey.c_str()));
+    if (recursive) return recorded(DeleteRegistryTree(parent.get(), subkey.c_str()));
     // Windows 9x deletes a key with all its subkeys: refuse as NT does.
     LONG result = ERROR_SUCCESS;
     if (has_subkeys(parent.get(), subkey.c_str(), result)) return recorded(ERROR_ACCESS_DENIED);
     if (result != ERROR_SUCCESS) return recorded(result);
     return recorded(RegDeleteKeyW(parent.get(), subkey.c_str()));
+}
+
+LONG DeleteRegistryTree(HKEY parent, const wchar_t* name)
+{
+    {
+        registry_key key;
+        LONG result = RegOpenKeyExW(parent, name, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, key.put());
+        if (result != ERROR_SUCCESS) return result;
+        std::vector<std::wstring> children;
+        wchar_t child[256];
+        for (DWORD i = 0; RegEnumKeyW(key.get(), i, child, 256) == ERROR_SUCCESS; ++i) children.push_back(child);
+        for (const std::wstring& c : children) {
+            result = DeleteRegistryTree(key.get(), c.c_str());
+            if (result != ERROR_SUCCESS) return result;
+        }
+    }
+    return RegDeleteKeyW(parent, name);
 }
 
 bool CountRegistryValues(HKEY root, const zString& subkey)
@@ -283,15 +282,6 @@ zString NextNumberedValueName(HKEY root, const zString& subkey, const zString& f
 }
 
 namespace {
-
-template <class T>
-struct com_release_traits {
-    using type = T*;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type p) noexcept { p->Release(); }
-};
-template <class T>
-using com_ptr = handle<com_release_traits<T>>;
 
 struct bstr_traits {
     using type = BSTR;

@@ -27,6 +27,9 @@ bool CreateRegistryKey(HKEY root, const zString& subkey);
 // Deletes `subkey` below root\key: with recursive its whole tree, otherwise only a key without
 // subkeys.
 bool DeleteRegistryKey(HKEY root, const zString& key, const zString& subkey, bool recursive);
+// `name` below an open key with all its subkeys, children first, as Windows before Vista has
+// no call for it; the Windows result, nothing recorded.
+LONG DeleteRegistryTree(HKEY parent, const wchar_t* name);
 // True when the key opened and holds at least one value.
 bool CountRegistryValues(HKEY root, const zString& subkey);
 bool DeleteRegistryValue(HKEY root, const zString& subkey, const zString& value);

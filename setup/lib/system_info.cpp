@@ -183,13 +183,6 @@ const system_folder_set& process_folders()
     return folders;
 }
 
-template <class T>
-struct com_release_traits {
-    using type = T*;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type p) noexcept { p->Release(); }
-};
-
 }  // namespace
 
 os_version_answer os_version_flag(const OSVERSIONINFOW& info, bool kernel32_is_me) noexcept
@@ -459,7 +452,7 @@ bool GetTypeLibVersion(const zString& path, DWORD& version)
 {
     SetLastFileOpError(ERROR_SUCCESS);
     // Loading by a relative path would register the library: it is only looked at here.
-    handle<com_release_traits<ITypeLib>> library;
+    com_ptr<ITypeLib> library;
     HRESULT result = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put());
     TLIBATTR* attributes = nullptr;
     if (SUCCEEDED(result)) result = library.get()->GetLibAttr(&attributes);
