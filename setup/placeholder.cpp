@@ -1,0 +1,1 @@
+// placeholder until the launcher core is in
