@@ -27,6 +27,8 @@ public:
     ~handle() { reset(); }
 
     type get() const noexcept { return h_; }
+    // For the holders of interfaces.
+    type operator->() const noexcept { return h_; }
     bool valid() const noexcept { return h_ != Traits::invalid(); }
     explicit operator bool() const noexcept { return valid(); }
 

@@ -5,6 +5,10 @@
 // asserts in ld.so's exit handlers, "dl-fini.c: 87"); tools/wine-run judges a test by the
 // code written here, the one Windows gave, and falls back to Wine's own status only when
 // nothing was written.
+// With "--print" as its first argument it also prints "exit code: %ld (0x%08lx)" on its
+// standard output once the program has ended: the whole code, signed and in hexadecimal,
+// for a person or a script that sees only Wine's low byte otherwise.
+//   runner.exe [--print] PROGRAM [ARGUMENTS]
 #include <windows.h>
 
 #include <cstdio>
@@ -25,6 +29,18 @@ wchar_t* rest_of_command_line()
     }
     while (*p == L' ' || *p == L'\t') ++p;
     return p;
+}
+
+// Takes `option` off the front of `command` when it stands there as a whole argument.
+bool take_option(wchar_t*& command, const wchar_t* option)
+{
+    const size_t length = std::wcslen(option);
+    if (std::wcsncmp(command, option, length) != 0) return false;
+    wchar_t* rest = command + length;
+    if (*rest && *rest != L' ' && *rest != L'\t') return false;
+    while (*rest == L' ' || *rest == L'\t') ++rest;
+    command = rest;
+    return true;
 }
 
 void inheritable(DWORD which)
@@ -49,8 +65,9 @@ int main()
     const bool report = GetEnvironmentVariableW(L"TAVRIN_EXIT_FILE", exit_file, MAX_PATH) - 1u < MAX_PATH - 1u;
     if (report) write_line(exit_file, L"wb", "started");
     wchar_t* command = rest_of_command_line();
+    const bool print = take_option(command, L"--print");
     if (!*command) {
-        std::fprintf(stderr, "runner: usage: runner.exe PROGRAM [ARGUMENTS]\n");
+        std::fprintf(stderr, "runner: usage: runner.exe [--print] PROGRAM [ARGUMENTS]\n");
         return 126;
     }
     inheritable(STD_INPUT_HANDLE);
@@ -77,6 +94,10 @@ int main()
         char line[16];
         std::snprintf(line, sizeof line, "%lu", static_cast<unsigned long>(code));
         write_line(exit_file, L"ab", line);
+    }
+    if (print) {
+        std::printf("exit code: %ld (0x%08lx)\n", static_cast<long>(code), static_cast<unsigned long>(code));
+        std::fflush(stdout);
     }
     return static_cast<int>(code);
 }

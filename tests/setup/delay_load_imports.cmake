@@ -1,0 +1,33 @@
+# Fails when PROGRAM's import table names one of the PLATFORM libraries, which it must delay-load
+# (a call added to one of them outside its .def file in setup/delayload/ is imported plainly),
+# or when one of the DELAYED libraries is not named in it at all.
+#   cmake -DOBJDUMP=... -DPROGRAM=setup.exe -DPLATFORM=version;... -DDELAYED=version;... -P delay_load_imports.cmake
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" imported "${dump}")
+set(failures)
+foreach(entry IN LISTS imported)
+  string(REPLACE "DLL Name: " "" dll "${entry}")
+  string(TOLOWER "${dll}" dll)
+  foreach(name IN LISTS PLATFORM)
+    if(dll STREQUAL "${name}.dll")
+      list(APPEND failures "${dll} is imported plainly: add the functions it takes from it to setup/delayload/${name}.def")
+    endif()
+  endforeach()
+endforeach()
+# GNU ld leaves the delay import directory empty; the descriptors name the library as text.
+file(STRINGS ${PROGRAM} texts REGEX "\\.dll$")
+string(TOLOWER "${texts}" texts)
+foreach(name IN LISTS DELAYED)
+  list(FIND texts "${name}.dll" at)
+  if(at EQUAL -1)
+    list(APPEND failures "${name}.dll is not named in ${PROGRAM}")
+  endif()
+endforeach()
+if(failures)
+  list(JOIN failures "\n" text)
+  message(FATAL_ERROR "${text}")
+endif()
+message(STATUS "imports: ${imported}")
