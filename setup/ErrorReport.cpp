@@ -19,6 +19,7 @@ struct error_dialog_context {
     zString report;
     zString info;
     bool details_shown = false;
+    int details_height = 0;  // what the dialog grows by when the report shows
 };
 
 zString ShortCode(LONG error_number, HRESULT code)
@@ -57,8 +58,25 @@ void CopyToClipboard(HWND owner, const zString& text)
     CloseClipboard();
 }
 
+// The buttons sit under the report while it shows and under the summary while it does not.
+void MoveButtons(HWND dialog, int by)
+{
+    for (const int item : {IDOK, IDC_ERROR_DETAILS, IDC_ERROR_COPY, IDC_ERROR_REPORT}) {
+        const HWND button = GetDlgItem(dialog, item);
+        RECT place{};
+        GetWindowRect(button, &place);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+        SetWindowPos(button, nullptr, place.left, place.top + by, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    RECT window{};
+    GetWindowRect(dialog, &window);
+    SetWindowPos(dialog, nullptr, 0, 0, window.right - window.left, window.bottom - window.top + by,
+        SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void ShowDetails(HWND dialog, error_dialog_context& context, bool show)
 {
+    if (show != context.details_shown) MoveButtons(dialog, show ? context.details_height : -context.details_height);
     context.details_shown = show;
     ShowWindow(GetDlgItem(dialog, IDC_ERROR_TEXT), show ? SW_SHOW : SW_HIDE);
     CSetupSettings* settings = context.setup->Settings();
@@ -86,6 +104,10 @@ INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARA
                 EnableWindow(GetDlgItem(dialog, IDC_ERROR_REPORT), !settings->GetErrorReportUrl().empty());
             }
             SetDlgItemTextW(dialog, IDC_ERROR_TEXT, context->report.c_str());
+            RECT report{};
+            GetWindowRect(GetDlgItem(dialog, IDC_ERROR_TEXT), &report);
+            context->details_height = report.bottom - report.top;
+            context->details_shown = true;  // as the template lays it out
             ShowDetails(dialog, *context, false);
             SetForegroundWindow(dialog);
             return TRUE;

@@ -204,7 +204,7 @@ std::vector<qv::kernel_handle> children_of(DWORD parent)
     return out;
 }
 
-// The stand-in, copied into <scratch>\launcher\launcher.exe and started there.
+// The stand-in, copied into a folder of its own in the scratch folder and started there.
 class SelfRemoval : public testing::Test {
 protected:
     void SetUp() override
@@ -252,7 +252,8 @@ protected:
     }
 
     scratch_folder scratch_{L"setup_self_removal"};
-    std::wstring launcher_folder_ = scratch_.join(L"launcher");
+    // Characters a command line would take for its own: the paths are handed over as they are.
+    std::wstring launcher_folder_ = scratch_.join(L"launcher & 100% ^!;=,");
     std::wstring launcher_ = launcher_folder_ + L"\\launcher.exe";
     std::vector<qv::kernel_handle> children_;
 };

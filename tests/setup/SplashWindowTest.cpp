@@ -297,7 +297,9 @@ TEST(ShowSplashBitmap, AWindowOfTheBitmapsSizeCentredOnTheDesktop)
         EXPECT_EQ(shown.left, (desktop.right - desktop.left - c.width) / 2);
         EXPECT_EQ(shown.top, (desktop.bottom - desktop.top - c.height) / 2);
 
-        // Each quadrant on the screen shows its colour.
+        // Each quadrant on the screen shows its colour. Above whatever another program shows
+        // meanwhile: the pixels are read off the screen.
+        SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         const int qx = c.width / 4, qy = c.height / 4;
         const auto shows = [&] {
             return screen_pixel(shown.left + qx, shown.top + qy) == top_left

@@ -132,8 +132,10 @@ BOOL WINAPI record_search_path_mode(DWORD mode)
 }
 FARPROC recording_resolver(const wchar_t*, const char* name)
 {
-    if (!std::strcmp(name, "SetDllDirectoryW")) return reinterpret_cast<FARPROC>(record_dll_directory);
-    if (!std::strcmp(name, "SetSearchPathMode")) return reinterpret_cast<FARPROC>(record_search_path_mode);
+    if (!std::strcmp(name, "SetDllDirectoryW"))
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(record_dll_directory));
+    if (!std::strcmp(name, "SetSearchPathMode"))
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(record_search_path_mode));
     return nullptr;
 }
 FARPROC missing_resolver(const wchar_t*, const char*)
@@ -157,7 +159,9 @@ TEST(HardenDllSearchPath, MissingEntryPointsAreSkipped)
 }
 
 // The probes, run in a folder of the case's own beside the plants, with a current folder of
-// their own that holds a plant and a cmd.exe of its own.
+// their own that holds a cmd.exe of its own. The current folder's leaving the library search
+// cannot be shown here: Wine keeps it there after SetDllDirectoryW(L"") (Windows takes it out;
+// Wine only for a non-empty folder), so the call itself is what the seam case above shows.
 struct PlantCase {
     const char* name;
     const wchar_t* program;
@@ -186,7 +190,6 @@ protected:
         const std::wstring plant = beside_program(L"marking_plant.dll");
         for (const wchar_t* name : {L"version.dll", L"corvane_plant.dll", L"api-ms-win-core-corvane-l1-1-0.dll"})
             EXPECT_TRUE(CopyFileW(plant.c_str(), (app + L"\\" + name).c_str(), FALSE));
-        EXPECT_TRUE(CopyFileW(plant.c_str(), (current + L"\\corvane_cwd_plant.dll").c_str(), FALSE));
         scratch.write(L"current\\cmd.exe", {'M', 'Z'});
         const std::wstring exe = app + L"\\" + program;
         EXPECT_TRUE(CopyFileW(beside_program(program).c_str(), exe.c_str(), FALSE));
@@ -223,9 +226,6 @@ TEST_F(Plants, AreTakenOnlyWithoutTheDefences)
         {"a core API set name goes to the default search", probe, L"apiset", 0,
             L"app\\api-ms-win-core-corvane-l1-1-0.dll", true},
         {"the control searches the same way", control, L"apiset", 0, L"app\\api-ms-win-core-corvane-l1-1-0.dll", true},
-        {"the current folder is no library folder", probe, L"current", 6, L"current\\corvane_cwd_plant.dll", false},
-        {"the control loads from its current folder", control, L"current", 0, L"current\\corvane_cwd_plant.dll",
-            true},
         {"the search for a program finds the system's first", probe, L"searchpath", 0, nullptr, false},
         {"the control finds the current folder's first", control, L"searchpath", 7, nullptr, false},
     };
@@ -233,7 +233,9 @@ TEST_F(Plants, AreTakenOnlyWithoutTheDefences)
         SCOPED_TRACE(c.name);
         const scratch_folder scratch(L"setup_plants");
         EXPECT_EQ(run(scratch, c.program, c.which), c.exit_code);
-        if (c.mark) EXPECT_EQ(exists(scratch.join(std::wstring(c.mark) + L".loaded")), c.marked);
+        if (c.mark) {
+            EXPECT_EQ(exists(scratch.join(std::wstring(c.mark) + L".loaded")), c.marked);
+        }
     }
 }
 

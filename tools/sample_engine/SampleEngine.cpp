@@ -55,6 +55,7 @@
 #include <cwchar>
 #include <new>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -633,3 +634,8 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID
         return got;
     });
 }
+
+// The exports are what the launcher's contract says they are.
+static_assert(std::is_same_v<decltype(&InstallEngineTypelib), InstallEngineTypelibProc>);
+static_assert(std::is_same_v<decltype(&RemoveEngineTypelib), RemoveEngineTypelibProc>);
+static_assert(std::is_same_v<decltype(&DllGetClassObject), LPFNGETCLASSOBJECT>);
