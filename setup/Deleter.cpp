@@ -22,12 +22,23 @@ constexpr int retry_waits = 100;
 
 // While the path is there as `kind`: a try, and after a failed one a pause, at most
 // retry_waits pauses.
-void remove_with_retries(const zString& path, BYTE kind, BOOL (*remove)(zString))
+void remove_with_retries(const zString& path, BYTE kind, BOOL (*remove)(zString), int waits_allowed = retry_waits)
 {
     for (int waits = 0; qv::PathExists(path, kind); ++waits) {
-        if (remove(path) || waits == retry_waits) return;
+        if (remove(path) || waits == waits_allowed) return;
         deleter_seams::wait(retry_pause_ms);
     }
+}
+
+// A folder that holds the running launcher cannot be empty before the process ends: waiting
+// for it would only add ten seconds to every run of a temporary copy.
+bool holds_this_program(const zString& folder)
+{
+    wchar_t module[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return false;
+    const zString inside = folder.add_backslash();
+    return inside.length() < length && _wcsnicmp(module, inside.c_str(), inside.length()) == 0;
 }
 
 }  // namespace
@@ -41,7 +52,7 @@ void RunDeleter(Deleter& deleter)
         }
         for (auto folder = deleter.folders.rbegin(); folder != deleter.folders.rend(); ++folder) {
             qv::TraceRecord(L"DeleterDeleteFolder", L"RURavurDLLOp", L"Folder=%s", folder->c_str());
-            remove_with_retries(*folder, qv::path_is_folder, qv::OsRemoveDirectory);
+            remove_with_retries(*folder, qv::path_is_folder, qv::OsRemoveDirectory, holds_this_program(*folder) ? 0 : retry_waits);
         }
         if (deleter.self_delete) RemoveSelfAfterExit(true);
     }
@@ -58,7 +69,10 @@ void RunDeleter(Deleter& deleter)
 // copy of `removal_routine`'s code, and a remote thread runs that copy: it waits for this
 // process to end, deletes, and ends the removal process. The routine calls only through the
 // block, so its code runs wherever it is copied to; it and the marker after it stand in
-// sections of their own, which the linker keeps together and in name order.
+// sections of their own, which the linker keeps together and in name order. When any of that
+// fails the removal process is ended and the executable left to the next restart. Only a kill
+// of this process between its handing over the pipe and starting the thread, a few calls,
+// would leave the removal process waiting.
 namespace {
 
 struct removal_work {

@@ -162,6 +162,8 @@ int CSetup::RunSequence(const zString& launcher_path, const zString& command_lin
         const zString folder = admin_or_power_user_ && qv::IsAdministrator() ? qv::CreateSecureTempFolder() : NewTempFolder();
         if (folder.empty()) RecordFailure(LastErrorResult(ERROR_CANNOT_MAKE), 118);
         settings.SetDisk1Folder(folder);
+    } else if (!qv::PathExists(settings.GetDisk1Folder(), qv::path_is_folder) && !qv::CreateFolderTree(settings.GetDisk1Folder())) {
+        RecordFailure(LastErrorResult(ERROR_CANNOT_MAKE), 118);
     }
     deleter_->folders.push_back(settings.GetDisk1Folder());
     // Only a launcher that runs from the Disk1 folder is a temporary copy that may remove

@@ -50,6 +50,7 @@ Engine options (the control file's [Engine] keys, tools/sample_engine/SampleEngi
   --log-file PATH         LogFile: the log file SetCommandLine answers
   --hold                  Hold=1: Run waits for RURavur.release in the control file's folder
   --progress N            Progress=N: Run reports N x 1000 bytes to the launcher
+  --process               Process=1: Attach also records the process's command line
   --control               write the control file even without engine options
 
 As a module: make_package() does all of the above; write_setup_ini(),
@@ -79,6 +80,7 @@ RELEASE_NAME = "RURavur.release"
 RECORD_FIELDS = {
     "InstallEngineTypelib": ("no_engine",),
     "Attach": ("media", "disk1"),
+    "Process": ("command",),
     "ReadHeaderFiles": ("url",),
     "OpenCabinet": ("media",),
     "SetSupportFolder": ("folder",),
@@ -210,7 +212,8 @@ def copy_engine(bin_folder, folder, variant="RURavur"):
     return target
 
 
-def write_control(folder, result=None, fail=None, fail_code=None, log_file=None, hold=False, progress=None):
+def write_control(folder, result=None, fail=None, fail_code=None, log_file=None, hold=False, progress=None,
+                  process=False):
     """RURavur.ini, in UTF-16 with byte-order mark: the engine reads it with
     GetPrivateProfileStringW, which reads text beyond the ANSI code page only from such a
     file."""
@@ -218,7 +221,7 @@ def write_control(folder, result=None, fail=None, fail_code=None, log_file=None,
         raise ValueError("no step %r; the steps: %s" % (fail, ", ".join(STEPS)))
     entries = [(k, v) for k, v in (("Result", result), ("Fail", fail), ("FailCode", fail_code),
                                    ("LogFile", log_file), ("Hold", 1 if hold else None),
-                                   ("Progress", progress)) if v is not None]
+                                   ("Progress", progress), ("Process", 1 if process else None)) if v is not None]
     return write_ini(os.path.join(folder, CONTROL_NAME), [("Engine", entries)], "utf-16")
 
 
@@ -353,6 +356,7 @@ def main(argv=None):
     p.add_argument("--log-file")
     p.add_argument("--hold", action="store_true")
     p.add_argument("--progress", type=int)
+    p.add_argument("--process", action="store_true")
     p.add_argument("--control", action="store_true")
     a = p.parse_args(argv)
 
@@ -366,6 +370,8 @@ def main(argv=None):
                                  ("log_file", a.log_file), ("progress", a.progress)) if v is not None}
     if a.hold:
         control["hold"] = True
+    if a.process:
+        control["process"] = True
     try:
         written = make_package(a.out, a.bin, None if a.engine == "none" else a.engine, a.product, a.product_code,
                                a.company, a.company_url, a.splash_time, a.startup, languages, a.languages, strings,

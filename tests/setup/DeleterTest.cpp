@@ -96,6 +96,24 @@ TEST(RunDeleter, Cases)
     }
 }
 
+// The folder of the running program cannot be emptied before it ends: one try, no pauses.
+TEST(RunDeleter, TheRunningProgramsFolderIsTriedOnce)
+{
+    wchar_t module[MAX_PATH + 1] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, module, MAX_PATH), 0u);
+    const std::wstring program(module);
+    const std::wstring own_folder = program.substr(0, program.rfind(L'\\'));
+    const swapped<void (*)(DWORD)> seam(deleter_seams::wait, counted_pause);
+    pauses = 0;
+    release_at = -1;
+    Deleter deleter;
+    deleter.folders.emplace_back(own_folder);
+    deleter.folders.emplace_back(own_folder + L"\\");
+    RunDeleter(deleter);
+    EXPECT_EQ(pauses, 0);
+    EXPECT_TRUE(exists(own_folder));
+}
+
 class DeleterTrace : public testing::Test {
 protected:
     void SetUp() override

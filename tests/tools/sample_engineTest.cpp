@@ -433,6 +433,37 @@ TEST_F(SampleEngine, FailedProgressEndsRun)
     EXPECT_EQ("Progress stopped 0x80004004", last_line());
 }
 
+// The launcher's relaunched copy is told its media and Disk1 folders on its command line: the
+// engine writes that line down when asked, and only then.
+TEST_F(SampleEngine, ProcessLineOnlyWhenAsked)
+{
+    const std::wstring own = GetCommandLineW();
+    std::string own_utf8(WideCharToMultiByte(CP_UTF8, 0, own.c_str(), -1, nullptr, 0, nullptr, nullptr), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, own.c_str(), -1, own_utf8.data(), static_cast<int>(own_utf8.size()), nullptr, nullptr);
+    own_utf8.resize(own_utf8.size() - 1);
+    const std::string attach = "Attach media=C:\\media\\ disk1=C:\\disk1\\";
+    struct row {
+        const char* name;
+        const char* lines;
+        std::vector<std::string> record;
+    };
+    const row rows[] = {
+        {"without the key", "", {attach}},
+        {"Process=0", "Process=0\r\n", {attach}},
+        {"Process=1", "Process=1\r\n", {attach, "Process command=" + own_utf8}},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        control(r.lines);
+        CFakeLauncher launcher;
+        qv::com_ptr<IRURavurEngine> engine = new_engine();
+        ASSERT_TRUE(engine);
+        forget_record();
+        ASSERT_EQ(S_OK, engine.get()->Attach(&launcher, L"C:\\media\\", L"C:\\disk1\\"));
+        EXPECT_EQ(r.record, record());
+    }
+}
+
 // The launcher's relaunched copy loads the engine from its temporary folder, with the media
 // folder on its command line: a program loading a copy without a control file beside it.
 TEST_F(SampleEngine, ControlFileOfTheMediaPath)

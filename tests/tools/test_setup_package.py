@@ -99,13 +99,14 @@ class Package(unittest.TestCase):
     def test_engine_and_control_file(self):
         self.assertEqual(0, self.cli("--engine", "noexport", "--result", "0x80042000", "--fail", "Run",
                                      "--fail-code", "-5011", "--log-file", "C:\\Logs\\Prüfung.log", "--hold",
-                                     "--progress", "4"))
+                                     "--progress", "4", "--process"))
         with open(os.path.join(self.out, "RURavur.dll"), "rb") as f:
             self.assertEqual(b"noexport", f.read())
         control, data = read_ini(os.path.join(self.out, "RURavur.ini"), "utf-16")
         self.assertTrue(data.startswith(b"\xff\xfe"))
         self.assertEqual({"Result": "0x80042000", "Fail": "Run", "FailCode": "-5011",
-                          "LogFile": "C:\\Logs\\Prüfung.log", "Hold": "1", "Progress": "4"}, dict(control["Engine"]))
+                          "LogFile": "C:\\Logs\\Prüfung.log", "Hold": "1", "Progress": "4", "Process": "1"},
+                         dict(control["Engine"]))
 
     def test_no_control_file_unless_asked(self):
         for args, present in ((["--engine", "none"], False), (["--engine", "none", "--control"], True)):
@@ -131,6 +132,8 @@ class Record(unittest.TestCase):
             ("InstallEngineTypelib no_engine=1", "InstallEngineTypelib", {"no_engine": "1"}),
             ("DllGetClassObject", "DllGetClassObject", {}),
             ("Attach media=C:\\a b\\ disk1=C:\\x media=y\\", "Attach", {"media": "C:\\a b\\", "disk1": "C:\\x media=y\\"}),
+            ("Process command=\"C:\\d 1\\setup.exe\" -s -media_path:\"C:\\m\\\"", "Process",
+             {"command": "\"C:\\d 1\\setup.exe\" -s -media_path:\"C:\\m\\\""}),
             ("ReadHeaderFiles url=", "ReadHeaderFiles", {"url": ""}),
             ("SetProperty SETUPEXEDIR=C:\\m=n", "SetProperty", {"name": "SETUPEXEDIR", "value": "C:\\m=n"}),
             ("SetCommandLine command= -sel_lang0409 -x \"a b\" ini=C:\\d 1\\setup.ini", "SetCommandLine",

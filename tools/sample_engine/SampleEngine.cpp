@@ -17,6 +17,8 @@
 //                 handling the thread's messages meanwhile; the file is left where it is
 //   Progress=N    Run calls the launcher's OnProgress N times with 1000 bytes (a failure
 //                 answered there ends Run with that code)
+//   Process=1     Attach also records the command line of the process that loaded the
+//                 engine (GetCommandLineW), in a line of its own after its Attach line
 // The file is read again at every call.
 //
 // Record file "RURavur.calls", in the control file's folder (beside the DLL without one):
@@ -25,6 +27,7 @@
 //   InstallEngineTypelib no_engine=<0|1>
 //   DllGetClassObject
 //   Attach media=<media folder> disk1=<Disk1 folder>
+//   Process command=<the process's command line>        (with Process=1 only)
 //   ReadHeaderFiles url=<url>
 //   OpenCabinet media=<media folder>
 //   SetSupportFolder folder=<folder>
@@ -187,6 +190,7 @@ struct control {
     std::wstring log_file;
     bool hold = false;
     unsigned progress = 0;
+    bool process = false;
 
     std::wstring text(const wchar_t* key) const
     {
@@ -233,6 +237,7 @@ control read_control()
     c.hold = c.number(L"Hold", 0) != 0;
     const long progress = c.number(L"Progress", 0);
     c.progress = progress > 0 ? static_cast<unsigned>(progress) : 0;
+    c.process = c.number(L"Process", 0) != 0;
     return c;
 }
 
@@ -422,6 +427,7 @@ public:
         return barrier([&] {
             const control c = read_control();
             record(c, "Attach media=", media_folder, " disk1=", disk1_folder);
+            if (c.process) record(c, "Process command=", GetCommandLineW());
             const HRESULT hr = answer(c, step::Attach);
             if (FAILED(hr)) return hr;
             if (events_) events_->Release();

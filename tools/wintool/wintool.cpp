@@ -1,5 +1,5 @@
-// Drives another program's windows for the demo: waits for a top-level window by title,
-// prints the texts it shows, and closes it.
+// Drives another program's windows for the demo and the tests: waits for a top-level window by
+// title, prints the texts it shows, and closes it.
 //   wintool wait TITLE [MS]   exit 0 once a visible window of that title exists
 //   wintool text TITLE        print the texts of the window and its children
 //   wintool close TITLE       press OK on a dialog box, else ask the window to close
@@ -8,6 +8,14 @@
 //                             lives as long as a window is on it, so the desktop process
 //                             is started once, by this, not again by each program after a
 //                             pause (which it would hand its standard handles to)
+//   wintool children TITLE [MS]
+//                             wait up to MS (default 10000) for a visible window of that
+//                             title, then print one line per child window, hidden ones too:
+//                             "ID<tab>CLASS<tab>VISIBLE (0|1)<tab>TEXT", the text asked of the
+//                             control itself (an edit control keeps its own), in UTF-8, with
+//                             backslash, CR, LF and tab written as \\, \r, \n and \t
+//   wintool list              print one line per visible top-level window:
+//                             "PID<tab>CLASS<tab>X,Y,WIDTH,HEIGHT<tab>TITLE" (UTF-8, escaped so)
 #include <windows.h>
 
 #include <cstdio>
@@ -16,7 +24,8 @@
 
 namespace {
 
-// The callbacks below call nothing that can throw.
+// MatchTitle, PrintText and MatchButton call nothing that can throw; the callbacks that build
+// strings catch everything.
 struct Search {
     const char* title;
     HWND found;
@@ -72,6 +81,94 @@ void PrintTexts(HWND window)
     EnumChildWindows(window, PrintText, 0);
 }
 
+// One line per window for a script: UTF-8, the line breaks and tabs of a text made visible.
+std::string Escaped(const std::wstring& text)
+{
+    std::string out;
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(size > 0 ? size : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), size, nullptr, nullptr);
+    for (const char c : utf8) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\t') out += "\\t";
+        else out += c;
+    }
+    return out;
+}
+
+// The control's own text: another process's edit control keeps it where GetWindowText does
+// not look. A window that does not answer within the bound shows none.
+std::wstring AskedText(HWND window)
+{
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return {};
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+            2000, &copied))
+        return {};
+    text.resize(copied < length ? copied : length);
+    return text;
+}
+
+std::wstring ClassOf(HWND window)
+{
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, 256);
+    return name;
+}
+
+BOOL CALLBACK PrintChild(HWND child, LPARAM)
+{
+    try {
+        std::printf("%d\t%s\t%d\t%s\n", GetDlgCtrlID(child), Escaped(ClassOf(child)).c_str(),
+            IsWindowVisible(child) ? 1 : 0, Escaped(AskedText(child)).c_str());
+        return TRUE;
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+void PrintWindowLine(HWND window)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    RECT r{};
+    GetWindowRect(window, &r);
+    wchar_t title[1024] = {};
+    GetWindowTextW(window, title, 1024);
+    std::printf("%lu\t%s\t%ld,%ld,%ld,%ld\t%s\n", pid, Escaped(ClassOf(window)).c_str(), r.left, r.top, r.right - r.left,
+        r.bottom - r.top, Escaped(title).c_str());
+}
+
+BOOL CALLBACK PrintTopLevel(HWND window, LPARAM)
+{
+    try {
+        if (IsWindowVisible(window)) PrintWindowLine(window);
+        return TRUE;
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+// Waits up to `limit` ms for a visible top-level window of that title.
+HWND WaitForTopLevel(const char* title, DWORD limit)
+{
+    const DWORD start = GetTickCount();
+    HWND window;
+    while (!(window = FindTopLevel(title))) {
+        if (GetTickCount() - start > limit) {
+            std::fprintf(stderr, "wintool: no window \"%s\" after %lu ms\n", title, limit);
+            return nullptr;
+        }
+        Sleep(50);
+    }
+    return window;
+}
+
 bool IsDialogBox(HWND window)
 {
     char name[64] = {};
@@ -83,8 +180,12 @@ bool IsDialogBox(HWND window)
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "list") == 0) {
+        EnumWindows(PrintTopLevel, 0);
+        return 0;
+    }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: wintool wait|text|close|click|hold TITLE [MS|TEXT]\n");
+        std::fprintf(stderr, "usage: wintool wait|text|close|click|hold|children|list TITLE [MS|TEXT]\n");
         return 2;
     }
     const std::string verb = argv[1];
@@ -95,16 +196,11 @@ int main(int argc, char** argv)
         while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
         return 0;
     }
-    if (verb == "wait") {
-        const DWORD limit = argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 10000;
-        const DWORD start = GetTickCount();
-        while (!FindTopLevel(title)) {
-            if (GetTickCount() - start > limit) {
-                std::fprintf(stderr, "wintool: no window \"%s\" after %lu ms\n", title, limit);
-                return 1;
-            }
-            Sleep(50);
-        }
+    if (verb == "wait") return WaitForTopLevel(title, argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 10000) ? 0 : 1;
+    if (verb == "children") {
+        const HWND window = WaitForTopLevel(title, argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 10000);
+        if (!window) return 1;
+        EnumChildWindows(window, PrintChild, 0);
         return 0;
     }
     HWND window = FindTopLevel(title);
