@@ -86,7 +86,7 @@ void ShowDetails(HWND dialog, error_dialog_context& context, bool show)
 
 INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    try {
+    return DialogProcedureBarrier(dialog, FALSE, [&]() -> INT_PTR {
         auto* context = reinterpret_cast<error_dialog_context*>(GetWindowLongPtrW(dialog, DWLP_USER));
         switch (message) {
         case WM_INITDIALOG: {
@@ -146,9 +146,7 @@ INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARA
         default:
             return FALSE;
         }
-    } catch (...) {
-        return FALSE;
-    }
+    });
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ void PlaceInCorner(HWND dialog)
 
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    try {
+    return DialogProcedureBarrier(dialog, FALSE, [&]() -> INT_PTR {
         switch (message) {
         case WM_INITDIALOG: {
             auto* settings = reinterpret_cast<CSetupSettings*>(lparam);
@@ -54,9 +54,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wparam, LP
         default:
             return FALSE;
         }
-    } catch (...) {
-        return FALSE;
-    }
+    });
 }
 
 }  // namespace

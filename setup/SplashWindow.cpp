@@ -7,18 +7,8 @@
 
 namespace {
 
-struct gdi_object_traits {
-    using type = HGDIOBJ;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type object) noexcept { DeleteObject(object); }
-};
-struct memory_dc_traits {
-    using type = HDC;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type dc) noexcept { DeleteDC(dc); }
-};
-using gdi_object = qv::handle<gdi_object_traits>;
-using memory_dc = qv::handle<memory_dc_traits>;
+using qv::gdi_object;
+using qv::memory_dc;
 
 // A window's or the screen's device context, released with the window.
 class window_dc {

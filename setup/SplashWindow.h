@@ -28,11 +28,6 @@ struct splash_palette {
 splash_palette ChooseSplashPalette(int screen_bits, int bitmap_bits, const std::vector<RGBQUAD>& colors,
     const std::array<PALETTEENTRY, 256>& system);
 
-struct window_traits {
-    using type = HWND;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type window) noexcept { DestroyWindow(window); }
-};
 
 class CSplashWindow {
 public:
@@ -50,7 +45,7 @@ public:
     HWND Window() const noexcept { return window_.get(); }
 
 private:
-    qv::handle<window_traits> window_;
+    qv::window_handle window_;
 };
 
 // The splash dialog's procedure (CreateDialogParamW, template 108).

@@ -99,6 +99,34 @@ struct allocated_sid_traits {
     static void close(type sid) noexcept { FreeSid(sid); }
 };
 
+// GDI objects (bitmaps, palettes, brushes, fonts).
+struct gdi_object_traits {
+    using type = HGDIOBJ;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type object) noexcept { DeleteObject(object); }
+};
+
+// Device contexts of our own making (CreateCompatibleDC).
+struct memory_dc_traits {
+    using type = HDC;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type dc) noexcept { DeleteDC(dc); }
+};
+
+// Windows of our own making, destroyed with their holder.
+struct window_traits {
+    using type = HWND;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type window) noexcept { DestroyWindow(window); }
+};
+
+// FindFirstChangeNotificationW.
+struct change_notification_traits {
+    using type = HANDLE;
+    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(type h) noexcept { FindCloseChangeNotification(h); }
+};
+
 // COM interfaces: one reference, released.
 template <class T>
 struct com_release_traits {
@@ -115,6 +143,10 @@ using module_handle = handle<module_traits>;
 using local_memory = handle<local_memory_traits>;
 using mapped_view = handle<mapped_view_traits>;
 using allocated_sid = handle<allocated_sid_traits>;
+using gdi_object = handle<gdi_object_traits>;
+using memory_dc = handle<memory_dc_traits>;
+using window_handle = handle<window_traits>;
+using change_notification = handle<change_notification_traits>;
 template <class T>
 using com_ptr = handle<com_release_traits<T>>;
 

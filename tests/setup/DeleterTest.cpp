@@ -182,16 +182,10 @@ TEST_F(DeleterTrace, SkipWritesNoRecord)
 // Bound of every wait on the stand-in and on what it arranged: the removal tries once a second.
 constexpr DWORD removal_bound_ms = 30000;
 
-struct change_notification_traits {
-    using type = HANDLE;
-    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(type h) noexcept { FindCloseChangeNotification(h); }
-};
-
 // Waits, on the changes under `watched`, until `path` is gone.
 bool gone_within(const std::wstring& watched, const std::wstring& path, DWORD bound)
 {
-    const qv::handle<change_notification_traits> changes(FindFirstChangeNotificationW(
+    const qv::change_notification changes(FindFirstChangeNotificationW(
         watched.c_str(), TRUE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME));
     if (!changes) {
         ADD_FAILURE() << "no change notification for the scratch folder: " << GetLastError();
