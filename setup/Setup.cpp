@@ -166,10 +166,12 @@ int CSetup::RunSequence(const zString& launcher_path, const zString& command_lin
         RecordFailure(LastErrorResult(ERROR_CANNOT_MAKE), 118);
     }
     deleter_->folders.push_back(settings.GetDisk1Folder());
-    // Only a launcher that runs from the Disk1 folder is a temporary copy that may remove
-    // itself: a hand-typed folder must never cost the media its own setup.exe.
-    if (settings.tempdisk1folder_given &&
-        qv::pending_path::same(launcher_path.folder_part(true), settings.GetDisk1Folder().add_backslash()))
+    // Only a launcher that runs from the Disk1 folder, away from its media, is a temporary
+    // copy that may remove itself: a hand-typed folder must never cost the media its own
+    // setup.exe.
+    const zString disk1 = settings.GetDisk1Folder().add_backslash();
+    if (settings.tempdisk1folder_given && qv::pending_path::same(launcher_path.folder_part(true), disk1) &&
+        !qv::pending_path::same(settings.GetMediaFolder().add_backslash(), disk1))
         deleter_->self_delete = 1;
 
     const bool appended = HasAppendedPackage();

@@ -5,11 +5,14 @@ tools/session.sh. One ctest per case (tests/setup/CMakeLists.txt):
     setup_e2e.py --list
     setup_e2e.py --bin BUILD/bin --work FOLDER [--artifacts FOLDER] --case NAME
 
---list prints one line per case: its name, then the resource locks it holds. Every case holds
-REdedov: the trace's switch is one HKCU key of the prefix, and while it exists every setup.exe
-that starts writes its events into the file that key names, a case's own or another test's.
-Cases that show windows hold "desktop", the one that writes pending file operations
-"pending-operations".
+--list prints one line per case: its name, the prefix it runs in, then the resource locks it
+holds. While HKCU "REdedov" exists, every setup.exe that starts writes its trace into the file
+the key names, whoever made the key, and the trace tests make it in the session's prefix. So
+the cases that read the trace run in the session's prefix ("session") and hold REdedov, and the
+others run in the session's second prefix ("second", tools/test-env), where no test makes the
+key, beside each other. Cases that show windows hold that prefix's "desktop", the one that
+records pending file operations its "pending-operations" (the second prefix's locks are
+prefixed "comma-").
 
 Each case lays out its package in FOLDER/NAME (made afresh), with a product code and a product
 name of its own (the single-instance mutex and the window titles are named by them), runs
@@ -49,6 +52,7 @@ PENDING_KEY = "HKLM\\Software\\CorvanePendingOperation"
 
 # Options that no row of the launcher's option table names: they reach the engine as written.
 PASS_THROUGH = ["-foo=1", "/Bar:two", "-Custom"]
+README = b"Read me: this file travels LZ-compressed in the package.\r\n" * 20
 
 
 class CaseFailed(Exception):
@@ -108,8 +112,9 @@ def pe_machine(path):
 class Case:
     """What one case works with: its folder, the build's programs, and the checks it has made."""
 
-    def __init__(self, name, bin_folder, work, artifacts):
+    def __init__(self, name, bin_folder, work, artifacts, traced):
         self.name = name
+        self.traced = traced
         self.bin = bin_folder
         self.folder = os.path.join(work, name)
         self.artifacts = artifacts
@@ -273,6 +278,7 @@ class Trace:
         self.events = []
 
     def __enter__(self):
+        self.case.require(self.case.traced, "a case that reads the trace must say so (it runs in the session's prefix)")
         status, _ = self.case.reg("add", TRACE_KEY, "/v", "FileNamePath", "/d", windows_path(self.file), "/f")
         self.case.require(status == 0, "the trace key could not be made")
         return self
@@ -343,11 +349,20 @@ def remove_folder(case, win_folder):
 CASES = {}
 
 
-def case(*locks, name=None):
+def case(*locks, name=None, trace=False):
+    """Registers a case; `trace`: it reads the trace, so it runs in the session's prefix."""
     def register(function):
-        CASES[name or function.__name__] = (function, ("REdedov",) + locks)
+        CASES[name or function.__name__] = (function, locks, trace)
         return function
     return register
+
+
+def listed(name):
+    """The --list line of a case."""
+    _, locks, trace = CASES[name]
+    if trace:
+        return " ".join((name, "session", "REdedov") + locks)
+    return " ".join((name, "second") + tuple("comma-" + lock for lock in locks))
 
 
 def engine_result(result, expected):
@@ -373,7 +388,7 @@ for _name, _result, _expected in (("result_positive", "1234", 1234),
     case(name=_name)(engine_result(_result, _expected))
 
 
-@case()
+@case(trace=True)
 def engine_not_loadable(c):
     """A file that is no DLL named RURavur.dll: -5003 at line 236, the exit code -5001."""
     media = c.package(engine=None, result="1")
@@ -416,7 +431,7 @@ def engine_not_loadable_dialog(c):
     c.check(not os.path.exists(os.path.join(media, "setup.log")), "a shown run wrote a result file")
 
 
-@case()
+@case(trace=True)
 def engine_missing(c):
     """No engine where the relaunched copy must copy it from: the copy fails at line 232."""
     media = c.package(engine=None, result="1")
@@ -428,7 +443,7 @@ def engine_missing(c):
     result_file(c, os.path.join(media, "setup.log"), -5001)
 
 
-@case()
+@case(trace=True)
 def engine_without_export(c):
     """An engine without InstallEngineTypelib fails the type-library step: -5003."""
     media = c.package(engine="noexport", result="1")
@@ -440,31 +455,26 @@ def engine_without_export(c):
     result_file(c, os.path.join(media, "setup.log"), -5003)
 
 
-# The step the engine fails, the launcher error number that ends the run, the line of the first
-# failure, and whether the engine object (its sink and controller) existed by then.
+# The step the engine fails, the launcher error number that ends the run, and whether the engine
+# object (its sink and controller) existed by then.
 FAILING_STEPS = (
-    ("InstallEngineTypelib", -5003, 512, False),
-    ("DllGetClassObject", -5004, 424, False),
-    ("Attach", -5004, 424, False),
-    ("OpenCabinet", -5005, 431, True),
-    ("SetSupportFolder", -5006, 434, True),
-    ("SetProperty", -5006, 434, True),
-    ("SetCommandLine", -5008, 437, True),
-    ("Initialize", -5009, 440, True),
-    ("Run", -5011, 454, True),
-    ("Finish", -5012, 456, True),
+    ("InstallEngineTypelib", -5003, False),
+    ("DllGetClassObject", -5004, False),
+    ("Attach", -5004, False),
+    ("OpenCabinet", -5005, True),
+    ("SetSupportFolder", -5006, True),
+    ("SetProperty", -5006, True),
+    ("SetCommandLine", -5008, True),
+    ("Initialize", -5009, True),
+    ("Run", -5011, True),
+    ("Finish", -5012, True),
 )
 
 
-def failing_step(step, error_number, line, attached):
+def failing_step(step, error_number, attached):
     def run(c):
         media = c.package(fail=step, result="1")
-        with Trace(c) as trace:
-            code = c.setup(media, "-s")
-        c.equal(code, error_number, "exit code")
-        code = 0x80004005  # the engine's default FailCode; a FALSE type library is E_FAIL too
-        first_failure(c, trace, line, code)
-        unhandled(c, trace, error_number, code)
+        c.equal(c.setup(media, "-s"), error_number, "exit code")
         result_file(c, os.path.join(media, "setup.log"), error_number)
         names = c.names(media)
         c.check(("Fail", step) in [(x.name, x.fields.get("step")) for x in c.calls(media)],
@@ -475,8 +485,8 @@ def failing_step(step, error_number, line, attached):
     return run
 
 
-for _step, _number, _line, _attached in FAILING_STEPS:
-    case(name="fail_" + _step)(failing_step(_step, _number, _line, _attached))
+for _step, _number, _attached in FAILING_STEPS:
+    case(name="fail_" + _step)(failing_step(_step, _number, _attached))
 
 
 def relaunch(folder_name, options, clone_wait):
@@ -578,8 +588,8 @@ def cancel(options):
     return run
 
 
-case("desktop", name="cancel_shown")(cancel([]))
-case(name="cancel_silent")(cancel(["-s"]))
+case("desktop", name="cancel_shown", trace=True)(cancel([]))
+case(name="cancel_silent", trace=True)(cancel(["-s"]))
 
 
 @case()
@@ -634,7 +644,7 @@ def reboot_replays_pending_operations(c):
     c.equal(c.call(media, "Run").fields["wizard"], "0", "Run's wizard")
 
 
-@case()
+@case(trace=True)
 def show_err_dlg(c):
     """"-show_err_dlg" fails at once with the report: -5001, the result file."""
     media = c.package(result="1")
@@ -647,7 +657,7 @@ def show_err_dlg(c):
     c.equal(c.calls(media), [], "engine calls")
 
 
-@case()
+@case(trace=True)
 def show_err_msg(c):
     """"-show_err_msg" reports and ends with 0; a silent run still leaves its result file."""
     media = c.package(result="1")
@@ -660,32 +670,68 @@ def show_err_msg(c):
     c.equal(c.calls(media), [], "engine calls")
 
 
-@case()
-def planted_version_library(c):
-    """A version.dll beside the launcher, native first in Wine's load order, is not taken by a
-    run that reads the launcher's version resource (the error report does); a program without
-    the defences, beside the same plant, takes it."""
+# Plants: a marking library under the name of a system library that setup calls in the run,
+# beside the launcher, native first in Wine's load order for that run; a program without the
+# defences beside the same plant takes it under the same order, so the case can fail. Not
+# version.dll: Wine's own user32 imports it, so under that order the plant beside any program
+# that links user32 is loaded before the program runs a line of its own.
+def planted(library, run):
+    def check(c):
+        folder = run(c, library)
+        mark = os.path.join(folder, library + ".loaded")
+        c.check(not os.path.exists(mark), "setup.exe loaded the planted %s" % library)
+        shutil.copyfile(os.path.join(c.bin, "plain_loader.exe"), os.path.join(folder, "plain_loader.exe"))
+        c.equal(c.run(os.path.join(folder, "plain_loader.exe"), library, overrides=library[:-4] + "=n,b"), 0,
+                "the plain loader's exit code")
+        c.check(os.path.exists(mark), "the plain loader did not take the plant: the case cannot fail")
+    return check
+
+
+def plant(c, folder, library):
+    shutil.copyfile(os.path.join(c.bin, "marking_plant.dll"), os.path.join(folder, library))
+
+
+def msi_in_report(c, library):
+    """The error report asks Windows Installer for the product's installed name."""
     media = c.package(result="1")
-    shutil.copyfile(os.path.join(c.bin, "marking_plant.dll"), os.path.join(media, "version.dll"))
-    shutil.copyfile(os.path.join(c.bin, "delay_load_control.exe"), os.path.join(media, "delay_load_control.exe"))
-    mark = os.path.join(media, "version.dll.loaded")
-    c.equal(c.setup(media, "-s", "-show_err_dlg", overrides="version=n,b"), -5001, "exit code")
+    plant(c, media, library)
+    c.equal(c.setup(media, "-s", "-show_err_dlg", overrides="msi=n,b"), -5001, "exit code")
     result_file(c, os.path.join(media, "setup.log"), -5001)
-    c.check(not os.path.exists(mark), "setup.exe loaded the planted version.dll")
-    c.run(os.path.join(media, "delay_load_control.exe"), "version", overrides="version=n,b")
-    c.check(os.path.exists(mark), "the control program did not take the plant: the case cannot fail")
+    return media
 
 
-def one_file_package(c, result):
-    """setup.exe with the package appended; the control file stays outside, in "control"."""
+def lz32_in_extraction(c, library):
+    """A compressed entry of the appended package is expanded through LZ32."""
+    launcher, _ = one_file_package(c, "1", compress=["readme.txt"])
+    folder = os.path.dirname(launcher)
+    plant(c, folder, library)
+    target = c.path("extracted")
+    os.makedirs(target)
+    c.equal(c.run(launcher, "-s", "-extract_all:" + windows_path(target), overrides="lz32=n,b"), 0, "exit code")
+    c.equal(sorted(os.listdir(target)), ["0x0409.ini", "RURavur.dll", "readme.txt", "setup.ini"], "the extracted files")
+    with open(os.path.join(target, "readme.txt"), "rb") as f:
+        c.equal(f.read(), README, "the expanded file")
+    return folder
+
+
+case(name="planted_msi")(planted("msi.dll", msi_in_report))
+case(name="planted_lz32")(planted("lz32.dll", lz32_in_extraction))
+
+
+def one_file_package(c, result, compress=()):
+    """setup.exe with the package appended (a readme.txt too, stored LZ-compressed when
+    `compress` names it); the control file stays outside, in "control"."""
     content = c.path("content")
     setup_package.make_package(content, c.bin, product=c.product, product_code=c.product_code)
+    if compress:
+        with open(os.path.join(content, "readme.txt"), "wb") as f:
+            f.write(README)
     control = c.path("control")
     os.makedirs(control)
     setup_package.write_control(control, result=result)
     os.makedirs(c.path("one"))
     launcher = c.path("one", "setup.exe")
-    mkpackage.write_package(os.path.join(c.bin, "setup.exe"), launcher, mkpackage.folder_entries(content))
+    mkpackage.write_package(os.path.join(c.bin, "setup.exe"), launcher, mkpackage.folder_entries(content, compress))
     return launcher, control
 
 
@@ -704,9 +750,9 @@ def appended_package(c):
 
 @case()
 def appended_extract_all(c):
-    """"-extract_all:" extracts the package into that folder and ends with 0."""
+    """"-extract_all:" extracts the package into that folder, made when missing, and ends with 0."""
     launcher, control = one_file_package(c, "1")
-    target = c.path("extracted")
+    target = c.path("extracted", "here")
     c.equal(c.run(launcher, "-s", "-extract_all:" + windows_path(target)), 0, "exit code")
     c.equal(sorted(os.listdir(target)) if os.path.isdir(target) else None,
             ["0x0409.ini", "RURavur.dll", "setup.ini"], "the extracted files")
@@ -765,13 +811,13 @@ def main():
     parser.add_argument("--case")
     args = parser.parse_args()
     if args.list:
-        for name, (_, locks) in CASES.items():
-            print(name, *locks)
+        for name in CASES:
+            print(listed(name))
         return 0
     if not (args.bin and args.work and args.case in CASES):
         parser.error("give --bin, --work and --case (one of: %s)" % ", ".join(CASES))
-    c = Case(args.case, os.path.abspath(args.bin), os.path.abspath(args.work), args.artifacts)
-    function, _ = CASES[args.case]
+    c = Case(args.case, os.path.abspath(args.bin), os.path.abspath(args.work), args.artifacts, CASES[args.case][2])
+    function = CASES[args.case][0]
     try:
         function(c)
     except CaseFailed:
