@@ -19,4 +19,6 @@ bash "$root/tools/session.sh" "$build" bash -c '
   bash "$root/bench/md5_bench.sh" "$build"
   echo "== a 256 MiB package unpacked by CopyDisk1Files (16 KiB blocks) beside CopyFileW of the same bytes (medians of 3)"
   wine "$build/bin/disk1_extract_bench.exe"
+  echo "== setup.exe started silently on a sample package to its engine'"'"'s end, beside a bare relaunch (medians of 5)"
+  bash "$root/bench/setup_start_bench.sh" "$build"
 ' bench "$root" "$build"
