@@ -21,6 +21,25 @@ void PlaceInCorner(HWND dialog)
         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// The splash stays in view: the dialog goes under it when the screen has room, else it
+// keeps its place.
+void PlaceBelowSplash(HWND dialog, HWND splash)
+{
+    if (!splash || !IsWindowVisible(splash)) return;
+    RECT picture{};
+    RECT window{};
+    RECT desktop{};
+    GetWindowRect(splash, &picture);
+    GetWindowRect(dialog, &window);
+    GetClientRect(GetDesktopWindow(), &desktop);
+    const int width = window.right - window.left;
+    const int height = window.bottom - window.top;
+    const int top = picture.bottom + 8;
+    if (top + height > desktop.bottom) return;
+    const int left = picture.left + ((picture.right - picture.left) - width) / 2;
+    SetWindowPos(dialog, nullptr, left < 0 ? 0 : left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
     return DialogProcedureBarrier(dialog, FALSE, [&]() -> INT_PTR {
@@ -69,8 +88,11 @@ HRESULT CSetup::ShowProgressDialog()
         return error ? HRESULT_FROM_WIN32(error) : E_UNEXPECTED;
     }
     highest_position_ = 0;
+    PlaceBelowSplash(progress_dialog_, splash_.Window());
     ShowWindow(progress_dialog_, SW_SHOW);
     SetForegroundWindow(progress_dialog_);
+    // The steps that follow pump no messages until the splash wait: paint it now.
+    RedrawWindow(progress_dialog_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     return 0;
 }
 
@@ -78,6 +100,7 @@ void CSetup::SetProgressPosition(int position)
 {
     if (!progress_dialog_ || position <= highest_position_) return;
     SendDlgItemMessageW(progress_dialog_, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    UpdateWindow(GetDlgItem(progress_dialog_, IDC_PROGRESS_BAR));
     highest_position_ = position;
 }
 

@@ -315,7 +315,7 @@ def result_file(case, path, code):
 
 
 def first_failure(case, trace, line, code):
-    """The run's first failure in the trace: recorded once, at `line`, with `code`."""
+    """The run's first failure in the trace: at `line`, with `code`."""
     recorded = trace.fields("RecordFailure")
     case.equal([(r.get("File"), r.get("Line"), r.get("Code")) for r in recorded[:1]], [("setup", str(line), hresult(code))],
                "the first RecordFailure")
@@ -340,7 +340,7 @@ def relaunch_command(media_win, disk1_win, launcher_win, given):
         given, media_win, disk1_win, launcher_win)
 
 
-def remove_folder(case, win_folder):
+def remove_folder(win_folder):
     shutil.rmtree(linux_path(win_folder), ignore_errors=True)
 
 
@@ -531,8 +531,10 @@ for _name, _folder, _options, _wait in (
 
 @case()
 def relaunch_copy_fails(c):
-    """"-extract_all:" on a plain launcher names the folder the copy goes to; a folder in the
-    way of the copy makes it fail: -5017."""
+    """"-extract_all:" on a plain launcher names the folder the copy goes to; a folder of the
+    launcher's name in the way makes the copy fail: -5017. (Not a read-only file: Wine, run as
+    root, lets CopyFileW replace one.) -no_deleter spares the deletion its retries on the folder
+    the case filled."""
     media = c.package(result="1")
     target = c.path("target")
     os.makedirs(os.path.join(target, "setup.exe"))
@@ -781,7 +783,7 @@ def no_deleter_keeps_everything(c):
         c.equal(sorted(os.listdir(folder)) if os.path.isdir(folder) else None,
                 ["0x0409.ini", "RURavur.dll", "setup.exe", "setup.ini"], "the Disk1 folder")
     finally:
-        remove_folder(c, disk1)
+        remove_folder(disk1)
 
 
 @case("desktop")
