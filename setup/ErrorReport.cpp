@@ -124,12 +124,10 @@ INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARA
                 return TRUE;
             case IDC_ERROR_COPY: {
                 CSetupSettings* settings = context->setup->Settings();
-                zString text;
-                text.format(L"%s\t%ld : 0x%x\r\n%s\r\n%s",
-                    settings ? CDialogHelper(settings).GetDialogCaption(false).c_str() : L"",
-                    static_cast<long>(context->setup->LauncherError()),
-                    static_cast<unsigned>(context->setup->FirstFailure()), context->info.c_str(), context->report.c_str());
-                CopyToClipboard(dialog, text);
+                const zString caption = settings ? CDialogHelper(settings).GetDialogCaption(false) : zString();
+                CopyToClipboard(dialog, caption + L"\t" +
+                    ShortCode(context->setup->LauncherError(), context->setup->FirstFailure()) + L"\r\n" +
+                    context->info + L"\r\n" + context->report);
                 return TRUE;
             }
             case IDC_ERROR_REPORT: {

@@ -104,20 +104,18 @@ int CSetup::Run(HINSTANCE instance, const zString& launcher_path, const zString&
     try {
         return RunSequence(launcher_path, command_line);
     } catch (const launcher_failure& failure) {
-        ErrorPath(failure.code);
-        return failure.code == setup_cancelled ? static_cast<int>(setup_cancelled) : static_cast<int>(launcher_error_);
+        return ErrorPath(failure.code);
     } catch (...) {
         // A library exception that no step turned into a code.
         if (failure_code_ == 0) {
             failure_code_ = E_UNEXPECTED;
             failure_line_ = 0;
         }
-        ErrorPath(failure_code_);
-        return static_cast<int>(launcher_error_);
+        return ErrorPath(failure_code_);
     }
 }
 
-void CSetup::ErrorPath(HRESULT code)
+int CSetup::ErrorPath(HRESULT code)
 {
     try {
         mutex_.reset();
@@ -145,7 +143,9 @@ void CSetup::ErrorPath(HRESULT code)
     } catch (...) {
         // The error path itself must end the run; what it could not show stays unshown.
     }
-    if (code != setup_cancelled && launcher_error_ == 0) launcher_error_ = launcher_error_unnumbered;
+    if (code == setup_cancelled) return static_cast<int>(setup_cancelled);
+    if (launcher_error_ == 0) launcher_error_ = launcher_error_unnumbered;
+    return static_cast<int>(launcher_error_);
 }
 
 int CSetup::RunSequence(const zString& launcher_path, const zString& command_line)
@@ -284,8 +284,7 @@ HRESULT CSetup::CopyDisk1FileToTemp(const zString& name, int line)
 
 HRESULT CSetup::CopyLanguageFile(LANGID language)
 {
-    zString name;
-    name.format(L"0x%04lx.ini", static_cast<unsigned long>(language));
+    const zString name = LanguageFileName(language);
     // A package without the language's file shows the program's own texts.
     if (!settings_->media_on_web && !qv::PathExists(settings_->GetMediaFolder().add_backslash() + name, qv::path_is_file))
         return 0;
@@ -387,7 +386,6 @@ HRESULT CSetup::LaunchWithUi()
             return setup_cancelled;
         }
         splash_.CloseSplash(true);
-        splash_shown_ = false;
         CloseProgressDialog();
         if (settings_->IsUiShown()) DestroyWizard();
 
@@ -426,7 +424,7 @@ HRESULT CSetup::StartupUi(bool& go_on)
     // The maintenance check runs the package's prerequisites here once they are read.
     if (!settings.hide_splash && settings.IsUiShown()) {
         const zString image = FindSplashImage(settings.GetMediaFolder(), settings.GetLanguage());
-        if (!image.empty()) splash_shown_ = splash_.ShowSplashBitmap(image);
+        if (!image.empty()) splash_.ShowSplashBitmap(image);
     }
     if (ShouldShowLanguageDialog(settings)) {
         const LANGID before = settings.GetLanguage();

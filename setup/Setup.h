@@ -147,7 +147,9 @@ private:
     HRESULT NumberedStep(LONG number, Step&& step);
 
     int RunSequence(const zString& launcher_path, const zString& command_line);
-    void ErrorPath(HRESULT code);
+    // The run's result after a failure: 0x80042000 for a cancel, else the launcher error
+    // number.
+    int ErrorPath(HRESULT code);
     bool HasAppendedPackage() const;
     HRESULT LocateMedia();
     HRESULT CopyDisk1FileToTemp(const zString& name, int line);
@@ -197,8 +199,6 @@ private:
     int support_program_queries_ = 0;
     DWORD last_rate_tick_ = 0;
     ULONG last_rate_ = 0;
-    bool rate_noted_ = false;
-    bool splash_shown_ = false;
     CSplashWindow splash_;
 
     // The progress dialog.

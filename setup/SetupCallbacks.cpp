@@ -160,12 +160,8 @@ HRESULT STDMETHODCALLTYPE CSetup::OnTransferRate(ULONG bytes_per_second)
 {
     if (!settings_ || !settings_->media_on_web || bytes_per_second == 0 || bytes_per_second == last_rate_) return 0;
     const DWORD now = GetTickCount();
-    if (!rate_noted_) {
-        rate_noted_ = true;
-        last_rate_tick_ = now;
-    } else if (now - last_rate_tick_ < rate_display_interval) {
-        return 0;
-    }
+    // A rate is shown once before (last_rate_ is never 0 then): the next waits its interval.
+    if (last_rate_ != 0 && now - last_rate_tick_ < rate_display_interval) return 0;
     last_rate_tick_ = now;
     last_rate_ = bytes_per_second;
     if (wizard_) {
@@ -183,10 +179,7 @@ HRESULT STDMETHODCALLTYPE CSetup::OnTransferError(HWND, DWORD, DWORD, LONG* answ
 
 HRESULT STDMETHODCALLTYPE CSetup::ForwardQuery(IUnknown* argument)
 {
-    if (!listener_) return 1;
-    qv::com_ptr<qv::ISetupTransferEvents> listener(listener_.get());
-    listener->AddRef();
-    return listener->ForwardQuery(argument);
+    return listener_ ? listener_->ForwardQuery(argument) : 1;
 }
 
 HRESULT STDMETHODCALLTYPE CSetup::GetSettingText(BSTR* text)

@@ -133,7 +133,7 @@ bool CSetup::TimedWait(DWORD milliseconds)
 bool CSetup::WaitForSplashTime()
 {
     // Without a splash on the screen there is nothing to keep up.
-    if (!splash_shown_) return setup_state::cancel_flag != 0;
+    if (!splash_.Window()) return setup_state::cancel_flag != 0;
     const LONGLONG until = static_cast<LONGLONG>(settings_->SplashTime) * 1000 + splash_tick_;
     const LONGLONG left = until - static_cast<LONGLONG>(GetTickCount());
     const bool cancelled = TimedWait(left > 0 ? static_cast<DWORD>(left) : 0);

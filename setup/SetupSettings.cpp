@@ -309,13 +309,18 @@ zString CSetupSettings::GetRelaunchSwitches() const
     return out.join_list(parts, L' ');
 }
 
+zString LanguageFileName(LANGID id)
+{
+    return language_key(id) + L".ini";
+}
+
 zString CSetupSettings::GetLanguageFilePath(LANGID id) const
 {
     // Without setup.ini there is no folder: a bare name would be looked for wherever the
     // process happens to stand.
     const zString folder = setup_ini_path.folder_part(false);
     if (folder.empty()) return zString();
-    return folder.combine_path((language_key(id) + L".ini").c_str());
+    return folder.combine_path(LanguageFileName(id).c_str());
 }
 
 zString CSetupSettings::LoadLocalizedString(UINT id) const

@@ -29,6 +29,9 @@ LANGID ChooseSetupLanguage(const std::vector<LANGID>& candidates, const std::vec
 
 class CSetupSettings;
 
+// A language's string file, "0x%04x.ini" of its identifier.
+zString LanguageFileName(LANGID id);
+
 // One row of the option table: the option's name, how it matches and what it sets.
 enum class COptionKind {
     flag,          // exact name; sets the flag
