@@ -134,9 +134,11 @@ bool CSetup::WaitForSplashTime()
 {
     // Without a splash on the screen there is nothing to keep up.
     if (!splash_.Window()) return setup_state::cancel_flag != 0;
-    const LONGLONG until = static_cast<LONGLONG>(settings_->SplashTime) * 1000 + splash_tick_;
-    const LONGLONG left = until - static_cast<LONGLONG>(GetTickCount());
-    const bool cancelled = TimedWait(left > 0 ? static_cast<DWORD>(left) : 0);
+    // The tick count wraps after 49.7 days: the time shown is an unsigned difference.
+    const ULONGLONG wanted = static_cast<ULONGLONG>(settings_->SplashTime) * 1000;
+    const DWORD shown = GetTickCount() - splash_tick_;
+    const ULONGLONG left = wanted > shown ? wanted - shown : 0;
+    const bool cancelled = TimedWait(static_cast<DWORD>(left < INFINITE ? left : INFINITE - 1));
     if (cancelled) setup_state::cancel_flag = 0;
     return cancelled;
 }
