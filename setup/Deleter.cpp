@@ -38,7 +38,7 @@ bool holds_this_program(const zString& folder)
     const DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return false;
     const zString inside = folder.add_backslash();
-    return inside.length() < length && _wcsnicmp(module, inside.c_str(), inside.length()) == 0;
+    return inside.length() < length && qv::text::starts_with_nocase(std::wstring_view(module, length), inside.view());
 }
 
 }  // namespace
