@@ -1,0 +1,1 @@
+#include "DkCommon.h"
