@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <utility>
@@ -25,6 +26,13 @@ using TDkHookProc = void (*)(TDkHookProcCode code, HWND window, WPARAM wParam, L
 
 void RegisterHookProcedure(TDkHookProc proc, TDkHookProcCodes codes, bool onlyRegister);
 void UnregisterHookProcedure(TDkHookProc proc);
+
+// The Windows hooks behind the codes, for checks of the registry's state.
+enum TDkHookKind { dkhkCallWndProc, dkhkCBT, dkhkGetMessage };
+bool DkHookInstalled(TDkHookKind kind);
+unsigned DkHookUseCount(TDkHookKind kind);
+// The number of listed procedures (0 when the list is freed).
+size_t DkHookProcedureCount();
 
 // System settings and monitors, in one place so that tests can switch them without
 // touching the system's own settings.

@@ -11,6 +11,7 @@ public:
     explicit TDkCustomImageList(TComponent* owner);
     ~TDkCustomImageList() override;
 
+    // A list set to itself counts as none; a freed companion becomes none.
     TCustomImageList* CheckedImages() const { return checkedImages_; }
     void SetCheckedImages(TCustomImageList* value);
     TCustomImageList* DisabledImages() const { return disabledImages_; }
@@ -19,7 +20,7 @@ public:
     void SetHotImages(TCustomImageList* value);
 
     // The images as one strip; assigning copies it, and a non-empty strip replaces the images.
-    HBITMAP ImagesBitmap() const;
+    HBITMAP ImagesBitmap() const { return static_cast<HBITMAP>(imagesBitmap_.Get()); }
     void SetImagesBitmap(HBITMAP bitmap);
     TColor ImagesBitmapMaskColor() const { return maskColor_; }
     void SetImagesBitmapMaskColor(TColor color);
@@ -31,6 +32,10 @@ protected:
     void Notification(TComponent* component, TOperation operation) override;
 
 private:
+    void SetCompanion(TCustomImageList*& slot, TChangeLink& link, TCustomImageList* value);
+    bool Watches(const TComponent* list) const;
+    void CutImagesBitmap();
+
     TCustomImageList* checkedImages_ = nullptr;
     TCustomImageList* disabledImages_ = nullptr;
     TCustomImageList* hotImages_ = nullptr;

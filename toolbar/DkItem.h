@@ -23,6 +23,10 @@ public:
     using Exception::Exception;
 };
 
+// Whether the application shows the shortcuts of actions in hints ("Save (Ctrl+S)"); off,
+// as the application's own setting is.
+extern bool DkHintShortCuts;
+
 enum TDkItemDisplayMode { dkdmDefault, dkdmTextOnly, dkdmTextOnlyInMenus, dkdmImageAndText };
 
 enum TDkItemOption {
@@ -95,8 +99,11 @@ public:
     void Delete(int index);
     void Remove(TDkCustomItem* item);
     int IndexOf(const TDkCustomItem* item) const;
-    void Move(int curIndex, int newIndex);
+    void Move(int curIndex, int newIndex);  // both indexes must name a sub-item
     void Clear();  // frees every sub-item
+    // Delete and Remove take a sub-item out of the list without freeing it: its owner
+    // component frees it. A freed sub-item leaves its parent; a freed parent leaves its
+    // sub-items without a parent.
     TDkCustomItem* Parent() const { return parent_; }
     TComponent* ParentComponent() const { return parentComponent_; }
     void SetParentComponent(TComponent* component) { parentComponent_ = component; }
@@ -158,12 +165,15 @@ public:
     virtual std::string GetShortCutText() const;
     virtual TDkItemViewerClass GetItemViewerClass(TDkView* view) const;
 
-    // Runs OnClick, or the action when OnClick follows it; toggles Checked with AutoCheck.
+    // Toggles Checked with AutoCheck, then runs OnClick, or the action when the item has no
+    // OnClick of its own. A disabled item does nothing.
     virtual void Click();
     // Clicks the item after the current menu loop and its popups have closed, playing
-    // "MenuCommand" first when asked.
+    // "MenuCommand" first when asked. A later post before that replaces the item; an item
+    // freed meanwhile is not clicked.
     void PostClick(bool playSound);
-    // Updates the actions of the sub-items, then runs OnPopup.
+    // Updates the actions of the sub-items, then runs OnPopup; an item with linked
+    // sub-items then pops those up too (fromLink true).
     virtual void DoPopup(TDkCustomItem* sender, bool fromLink);
     void InitiateAction();
 
@@ -184,6 +194,12 @@ private:
     void SubMenuImagesChanged(TObject* sender);
     void RelayNotification(TDkCustomItem* ancestor, TDkItemChangeAction action, int index, TDkCustomItem* item,
                            bool relayed);
+    void CheckIndex(int index, int limit) const;
+    // Recomputes the effective options of this item and its sub-items; `tellViews` false
+    // leaves this item's own views untold (its insertion tells them).
+    void RecomputeOptions(bool tellViews);
+    void UncheckGroupSiblings();
+    void DetachFromImages(TCustomImageList*& images, std::unique_ptr<TChangeLink>& link);
 
     std::unique_ptr<TDkCustomItemActionLink> actionLink_;
     bool autoCheck_ = false;

@@ -22,7 +22,8 @@ struct TDkLayoutEntry {
     bool SameWidth = false;      // widened to the widest of its kind
     bool ParentOffEdge = false;  // chevron popups: the parent view's viewer here is off edge
 
-    // Out.
+    // Out. Rect is in view client coordinates, empty for an entry that is not placed (a
+    // control brings its size in right and bottom).
     RECT Rect = {0, 0, 0, 0};
     bool Show = false;
     bool OffEdge = false;
@@ -38,13 +39,15 @@ struct TDkLayoutParams {
     bool IsChevronPopup = false;
     bool Customizing = false;
     bool HasChevron = false;   // the entries end with the chevron's
-    bool Floating = false;     // the toolbar floats (last-line thickness rule)
-    // Entry indexes, least important first; empty = the entries' order.
+    bool Floating = false;     // the toolbar floats (last-line thickness rule; so does dkloFloating)
+    // Entry indexes, least important first: the chevron hides them in this order, so the
+    // first it hides is the one the list marks least important. Entries the list leaves out
+    // (and every entry when it is empty) are hidden after it from the end of the entries.
     std::vector<int> Priority;
     RECT Margins = {0, 0, 0, 0};  // left, top, right, bottom
     int ChevronSize = 12;
     int AvailableLength = 0;   // 0 = unlimited
-    int WrapOffset = 0;        // 0 = no wrapping
+    int WrapOffset = 0;        // 0 = no wrapping; a line ends there less the right margin
     int MaxHeight = 0;         // 0 = unlimited
     int ScrollOffset = 0;
 };
@@ -52,7 +55,7 @@ struct TDkLayoutParams {
 struct TDkLayoutResult {
     int WrappedLines = 1;
     POINT TotalSize = {0, 0};
-    POINT BaseSize = {0, 0};  // the size of one unwrapped line
+    POINT BaseSize = {0, 0};  // the size of one unwrapped line, before the chevron hides anything
     bool ChevronNeeded = false;
     bool ChevronEnabled = false;  // a non-control item went off edge
     int ScrollOffset = 0;

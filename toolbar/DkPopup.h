@@ -5,6 +5,10 @@
 #include "DkView.h"
 #include "Forms.h"
 
+#include <windows.h>
+
+#include <string>
+
 class TDkPopupWindow : public TCustomControl {
 public:
     TDkPopupWindow(TComponent* owner, TDkView* parentView, TDkCustomItem* item, TDkViewOrientation orientation,
@@ -14,18 +18,53 @@ public:
     TDkView* View() const { return view_; }
     unsigned char AnimationDirection = 0;  // 1 from the right, 2 from the left, 4 from the top, 8 from the bottom
 
+    // Shown and hidden without activation and without moving in the z-order.
+    void SetVisible(bool visible) override;
+    // The hint of the selected viewer: its rectangle (client coordinates) and text; false,
+    // with an empty text, when nothing is selected.
+    bool GetHintInfo(RECT& rect, std::string& hint) const;
+
     void WndProc(TMessage& message) override;
 
 protected:
     void CreateParams(TCreateParams& params) override;
+    void CreateWnd() override;
     void Paint() override;
 
 private:
+    void PaintNonClient(HDC dc);
+    void PaintClientOn(HDC dc);
+
     TDkView* view_ = nullptr;
 };
 
 enum TDkPopupAlignment { dkpaLeft, dkpaRight, dkpaCenter };
 
-// Opens the popup of `viewer`'s item beside or below it, or at a screen point.
+// What a popup is opened from, which decides where it goes first.
+enum TDkPopupPlaceKind {
+    dkppAtPoint,            // a screen point, with an alignment
+    dkppBesideItem,         // a sub-menu beside its item in a menu
+    dkppHorizontalToolbar,  // below an item of a horizontal toolbar
+    dkppVerticalToolbar,    // beside an item of a vertical toolbar
+    dkppHorizontalChevron,
+    dkppVerticalChevron,
+};
+
+struct TDkPopupPlacementIn {
+    TDkPopupPlaceKind Kind = dkppAtPoint;
+    RECT Parent = {0, 0, 0, 0};   // the opening item in screen coordinates; at a point, the point (empty)
+    SIZE Size = {0, 0};           // the popup window's size
+    RECT Monitor = {0, 0, 0, 0};  // the area the popup has to stay in
+    TDkPopupAlignment Alignment = dkpaLeft;  // at a point
+    bool DropAlignmentRight = false;         // the system's menu drop alignment
+    bool ParentLeftward = false;             // the parent menu opened to the left of its item
+};
+
+// The popup's top-left corner. `direction` gets the animation bits of the popup's side of
+// its item; `leftward` tells whether a popup beside its item went to the item's left.
+POINT DkPlacePopup(const TDkPopupPlacementIn& in, unsigned char& direction, bool& leftward);
+
+// Opens the popup of `viewer`'s item beside or below it, or at a screen point. The caller
+// owns the window that is returned.
 TDkPopupWindow* DkOpenPopup(TDkView* parentView, TDkItemViewer* viewer, bool selectFirst, bool besideItem);
 TDkPopupWindow* DkPopupAtPoint(TDkCustomItem* item, POINT point, TDkPopupAlignment alignment, bool selectFirst);

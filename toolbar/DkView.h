@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,9 @@ struct TDkLoopState {
     TDkLoopResult* Result = nullptr;
 };
 
+// The shift state of a double-click, beside the toolkit's keys and buttons.
+const TShiftState dkssDouble = 64;
+
 class TDkItemViewer : public TObject {
 public:
     TDkItemViewer(TDkView* view, TDkCustomItem* item);
@@ -65,9 +69,10 @@ public:
     bool Show = false;
     unsigned char State = 0;
 
-    // Operations, in the order of their slots.
+    // Operations, in the order of their slots. Mouse points are in viewer coordinates.
     virtual void CalcSize(TCanvas& canvas, int& width, int& height);
     virtual std::string CaptionText();
+    // False when the viewer has no cursor of its own (the arrow then shows).
     virtual bool GetCursor(POINT pt, HCURSOR& cursor);
     virtual void Paint(TCanvas& canvas, const RECT& clientArea, bool isDisabledShadow, bool pushed, bool selected);
     virtual bool IsPtInButtonPart(int x, int y);
@@ -103,6 +108,7 @@ protected:
 class TDkSeparatorItemViewer : public TDkItemViewer {
 public:
     using TDkItemViewer::TDkItemViewer;
+    // 6 across in toolbars, 10 high in menus; the layout stretches the other way.
     void CalcSize(TCanvas& canvas, int& width, int& height) override;
     void Paint(TCanvas& canvas, const RECT& clientArea, bool isDisabledShadow, bool pushed, bool selected) override;
     bool UsesSameWidth() override { return false; }
@@ -137,7 +143,8 @@ public:
     TDkItemViewer* Viewers(int index) const { return viewers_.at(index); }
     int IndexOf(const TDkItemViewer* viewer) const;
     TDkItemViewer* Find(const TDkCustomItem* item) const;
-    // Least important first; the chevron hides from its end.
+    // Least important first: the chevron hides from its front. New viewers join at the
+    // front; an item clicked in the chevron's popup moves to the back.
     std::vector<TDkItemViewer*>& PriorityList() { return priorityList_; }
     bool UsePriorityList() const { return usePriorityList_; }
     void SetUsePriorityList(bool value);
@@ -155,7 +162,8 @@ public:
     bool ShowUpArrow = false, ShowDownArrow = false;
     unsigned Timers = 0;  // bit per TDkViewTimer that runs
     TColor BackgroundColor = clDefault;
-    // Accelerator underlines: false hides them in a menu bar while cues are not always shown.
+    // Accelerator underlines: they show when forced, outside menu bars, or when the system
+    // always shows keyboard cues.
     bool ShowAccels() const;
     void SetAccelsVisibility(bool show);
     RECT MonitorRect = {0, 0, 0, 0};  // remembered by popups opened from here; empty = none
@@ -178,7 +186,9 @@ public:
 
     TDkItemViewer* ViewerAtPoint(POINT p);
     void Select(TDkItemViewer* viewer, bool scrollIntoView);
+    // Selectable: shown, selectable and not a separator.
     TDkItemViewer* FirstSelectable(bool fromEnd);
+    // The next one after `from` (from the start or end when none), wrapping round.
     TDkItemViewer* NextSelectable(TDkItemViewer* from, bool forward);
     // The viewer whose caption matches a typed character, starting after `after`.
     TDkItemViewer* FindAccelerator(char ch, TDkItemViewer* after, bool explicitOnly, bool& unique);
@@ -195,16 +205,20 @@ public:
     void DrawSubitems(HDC dc);
     void InvalidateViewer(TDkItemViewer* viewer);
 
-    // Popups opened from this view.
+    // Opens the popup of the selected viewer's item (closing another first).
     void OpenChildPopup(bool selectFirst);
+    // Closes the popup opened from here, and with it the ones opened from that.
     void CloseChildPopups();
-    // Cursor tracking for the view under the cursor and its parents.
-    void UpdateCursorPos(POINT screen, bool captured);
+    // Cursor tracking for the view under the cursor and its parents, from the view that
+    // runs the loop (or the toolbar under the mouse).
+    void UpdateCursorPos(POINT screen);
     void CancelCapture();
+    // The view takes (or lets go of) the mouse for its selected viewer.
     void SetCaptureFor(bool capture);
 
     // The modal loop. Returns when a viewer ends it, the capture is lost, or a click lands
-    // outside; the caller carries out `result` afterwards (CarryOutLoopResult).
+    // outside; the caller carries out `result` afterwards (CarryOutLoopResult). A handler
+    // that throws ends the loop, and the exception goes on to the caller.
     void RunMenuLoop(bool startWithMouseDown, bool keyboardMode, TDkLoopResult& result, bool trackRightButton);
     // Keys of the view after the selected viewer's own handler.
     virtual void KeyDown(WORD& key, TShiftState shift, TDkLoopState& loop);
@@ -215,7 +229,7 @@ public:
 
 protected:
     void Notification(TComponent* component, TOperation operation) override;
-    virtual TDkPopupWindow* CreatePopupWindow(TDkItemViewer* viewer);
+    virtual TDkPopupWindow* CreatePopupWindow(TDkItemViewer* viewer, bool selectFirst);
 
     TWinControl* window_;
     TDkView* parentView_;
@@ -230,8 +244,26 @@ protected:
     TDkItemViewer* selected_ = nullptr;
     bool mouseOverSelected_ = false;
     bool capture_ = false;
-    bool showAccels_ = true;
+    bool showAccels_ = false;
     POINT totalSize_ = {0, 0};
+
+private:
+    TDkItemViewer* MakeViewer(TDkCustomItem* item);
+    void InsertViewer(int index, TDkItemViewer* viewer);
+    void DeleteViewer(TDkItemViewer* viewer);
+    TDkItemViewer* RecreateViewer(int index, TDkItemViewerClass viewerClass);
+    void FreeViewers();
+    void MovePriorityToBack(TDkItemViewer* viewer);
+    void RepaintIfAsked(TDkItemViewer* viewer, TDkItemStyle style);
+    bool WindowReady() const;
+    void UpdateMouseOverSelected(POINT screen);
+    // Cursor tracking of one view of the loop's chain; `hovered` when the cursor is over it.
+    void TrackView(POINT screen, bool hovered);
+    // The views of the loop's chain, this one first.
+    std::vector<TDkView*> OpenChain();
+    TDkView* ViewOfWindow(HWND window);
+    TDkView* DeepestView();
+    void FindHovered(POINT screen, TDkView*& view, TDkItemViewer*& viewer);
 };
 
 class TDkToolbarView : public TDkView {
@@ -244,11 +276,21 @@ public:
     using TDkView::TDkView;
 };
 
-// The system's menu show delay in ms: the parameter, else the registry text (read once).
+// The system's menu show delay in ms: 400 before Windows 4, else the parameter, else the
+// registry text (read once).
 int GetMenuShowDelay();
-// "MenuShowDelay" as stored: REG_SZ digits give their value, missing gives 400, anything
+// "MenuShowDelay" as stored: string digits give their value, missing gives 400, anything
 // else 0; negative counts as 0.
 int ParseMenuShowDelay(bool present, DWORD type, const std::string& data);
 
 // Carries out what a loop left: clicks (deferred), SC_KEYMENU, or help.
 void CarryOutLoopResult(const TDkLoopResult& result);
+
+// The application's status hint (the toolkit's application has none): the long hint of
+// the deepest selected item while a menu loop runs, empty after it.
+const std::string& DkApplicationHint();
+void DkSetApplicationHint(const std::string& hint);
+using TDkHintEvent = std::function<void(const std::string& hint)>;
+extern TDkHintEvent DkOnApplicationHint;  // called when the hint changes
+// Hides any hint window of the thread that shows (keys and clicks in the loop).
+void DkCancelHint();

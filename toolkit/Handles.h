@@ -67,6 +67,11 @@ struct TGdiObjectTraits {
     static Handle Invalid() { return nullptr; }
     static void Close(Handle h) { DeleteObject(h); }
 };
+struct TMemoryDCTraits {  // CreateCompatibleDC
+    using Handle = HDC;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { DeleteDC(h); }
+};
 struct TFindHandleTraits {
     using Handle = HANDLE;
     static Handle Invalid() { return INVALID_HANDLE_VALUE; }
@@ -80,3 +85,4 @@ using TModule = TOwnedHandle<TModuleTraits>;
 using TWindowHandle = TOwnedHandle<TWindowTraits>;
 using TGdiObject = TOwnedHandle<TGdiObjectTraits>;
 using TFindHandle = TOwnedHandle<TFindHandleTraits>;
+using TMemoryDCHandle = TOwnedHandle<TMemoryDCTraits>;
