@@ -230,6 +230,17 @@ bool MonitorArea(HMONITOR monitor, bool workArea, RECT& r)
     return true;
 }
 
+// The area of the monitor `find` picks where the system has several and the calls to tell
+// them apart; the desktop's otherwise.
+template <class TFind>
+RECT AreaOfMonitor(bool multipleMonitors, bool workArea, TFind find)
+{
+    RECT result;
+    if (multipleMonitors && MonitorApi().Complete() && MonitorArea(find(MonitorApi()), workArea, result))
+        return result;
+    return SystemArea(workArea);
+}
+
 TDkSystemChecks systemChecks;
 TDkSystemChecks* currentChecks = &systemChecks;
 
@@ -258,29 +269,20 @@ bool TDkSystemChecks::MenuDropAlignmentRight() { return GetSystemMetrics(SM_MENU
 
 RECT TDkSystemChecks::MonitorRectOfRect(const RECT& r, bool workArea)
 {
-    RECT result;
-    if (MultipleMonitors() && MonitorApi().Complete() &&
-        MonitorArea(MonitorApi().fromRect(&r, MONITOR_DEFAULTTONEAREST), workArea, result))
-        return result;
-    return SystemArea(workArea);
+    return AreaOfMonitor(MultipleMonitors(), workArea,
+                         [&](const TMonitorApi& api) { return api.fromRect(&r, MONITOR_DEFAULTTONEAREST); });
 }
 
 RECT TDkSystemChecks::MonitorRectOfPoint(POINT p, bool workArea)
 {
-    RECT result;
-    if (MultipleMonitors() && MonitorApi().Complete() &&
-        MonitorArea(MonitorApi().fromPoint(p, MONITOR_DEFAULTTONEAREST), workArea, result))
-        return result;
-    return SystemArea(workArea);
+    return AreaOfMonitor(MultipleMonitors(), workArea,
+                         [&](const TMonitorApi& api) { return api.fromPoint(p, MONITOR_DEFAULTTONEAREST); });
 }
 
 RECT TDkSystemChecks::MonitorRectOfWindow(HWND window, bool workArea)
 {
-    RECT result;
-    if (MultipleMonitors() && MonitorApi().Complete() &&
-        MonitorArea(MonitorApi().fromWindow(window, MONITOR_DEFAULTTONEAREST), workArea, result))
-        return result;
-    return SystemArea(workArea);
+    return AreaOfMonitor(MultipleMonitors(), workArea,
+                         [&](const TMonitorApi& api) { return api.fromWindow(window, MONITOR_DEFAULTTONEAREST); });
 }
 
 TDkSystemChecks& DkSystem() { return *currentChecks; }
@@ -442,22 +444,6 @@ UINT GetInputLocaleCodePage()
 // Print messages and the message queue
 
 namespace {
-
-// Saves the DC on construction and restores it on destruction.
-class TSavedDC {
-public:
-    explicit TSavedDC(HDC dc) : dc_(dc), saved_(SaveDC(dc)) {}
-    TSavedDC(const TSavedDC&) = delete;
-    TSavedDC& operator=(const TSavedDC&) = delete;
-    ~TSavedDC()
-    {
-        if (saved_) RestoreDC(dc_, saved_);
-    }
-
-private:
-    HDC dc_;
-    int saved_;
-};
 
 // A window's own visible flag: the one printed may itself be hidden (an image made
 // before it shows), which IsWindowVisible would pass on to its children.

@@ -338,6 +338,15 @@ void TDkView::RunMenuLoop(bool startWithMouseDown, bool keyboardMode, TDkLoopRes
                 if (v->capture_) return v->selected_;
             return nullptr;
         };
+        // A move or a press goes to the viewer holding the capture, else to the one under it.
+        auto mouseViewer = [&](POINT pt) -> TDkItemViewer* {
+            TDkItemViewer* viewer = capturingViewer();
+            if (!viewer) {
+                TDkView* view = nullptr;
+                FindHovered(pt, view, viewer);
+            }
+            return viewer;
+        };
 
         // Keys go to the deepest open level; its selected viewer sees them first.
         auto pressKey = [&](WORD key, const MSG* msg) {
@@ -403,12 +412,7 @@ void TDkView::RunMenuLoop(bool startWithMouseDown, bool keyboardMode, TDkLoopRes
                 rememberedCursor = pt;
                 cursorValid = true;
                 UpdateCursorPos(pt);
-                TDkItemViewer* viewer = capturingViewer();
-                if (!viewer) {
-                    TDkView* view = nullptr;
-                    FindHovered(pt, view, viewer);
-                }
-                if (viewer) {
+                if (TDkItemViewer* viewer = mouseViewer(pt)) {
                     const POINT v = ToViewer(viewer, pt);
                     viewer->MouseMove(v.x, v.y, loop);
                 }
@@ -422,12 +426,7 @@ void TDkView::RunMenuLoop(bool startWithMouseDown, bool keyboardMode, TDkLoopRes
                 State &= static_cast<unsigned char>(~dkvsIgnoreMouseUp);
                 const POINT pt = msg.pt;
                 UpdateCursorPos(pt);
-                TDkItemViewer* viewer = capturingViewer();
-                if (!viewer) {
-                    TDkView* view = nullptr;
-                    FindHovered(pt, view, viewer);
-                }
-                if (viewer) {
+                if (TDkItemViewer* viewer = mouseViewer(pt)) {
                     const POINT v = ToViewer(viewer, pt);
                     const bool twice = m == WM_LBUTTONDBLCLK || m == WM_RBUTTONDBLCLK;
                     viewer->MouseDown(MouseShift(msg.wParam, twice), v.x, v.y, loop);

@@ -6,6 +6,7 @@
 #include "DkCommon.h"
 #include "DkImageList.h"
 #include "DkView.h"
+#include "Handles.h"
 #include "SysUtils.h"
 
 #include <string>
@@ -21,21 +22,6 @@ const DWORD kBrushWhereBlack = 0x00E20746;
 // The arrow of a drop-down part and the arrow of a toolbar button.
 const int kDropdownWidth = 11;
 const int kDropdownArrowRoom = 8;
-
-class TSavedDC {
-public:
-    explicit TSavedDC(HDC dc) : dc_(dc), saved_(SaveDC(dc)) {}
-    TSavedDC(const TSavedDC&) = delete;
-    TSavedDC& operator=(const TSavedDC&) = delete;
-    ~TSavedDC()
-    {
-        if (saved_) RestoreDC(dc_, saved_);
-    }
-
-private:
-    HDC dc_;
-    int saved_;
-};
 
 // Puts back what a DC had selected before.
 class TSelected {

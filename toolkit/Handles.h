@@ -86,3 +86,19 @@ using TWindowHandle = TOwnedHandle<TWindowTraits>;
 using TGdiObject = TOwnedHandle<TGdiObjectTraits>;
 using TFindHandle = TOwnedHandle<TFindHandleTraits>;
 using TMemoryDCHandle = TOwnedHandle<TMemoryDCTraits>;
+
+// Not a handle, but held the same way: a painter leaves a DC's state as it found it on every way out.
+class TSavedDC {
+public:
+    explicit TSavedDC(HDC dc) : dc_(dc), saved_(SaveDC(dc)) {}
+    TSavedDC(const TSavedDC&) = delete;
+    TSavedDC& operator=(const TSavedDC&) = delete;
+    ~TSavedDC()
+    {
+        if (saved_) RestoreDC(dc_, saved_);
+    }
+
+private:
+    HDC dc_;
+    int saved_;
+};

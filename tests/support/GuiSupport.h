@@ -17,9 +17,48 @@
 #include <thread>
 #include <vector>
 
-// Brings the control's form to the top, then moves the mouse to the middle of `control`
-// and clicks the left button, as a user would. Fails, naming what is there, when another
-// window still covers that point: a click that lands elsewhere would only time out later.
+// A real mouse event at a point of the screen. Each carries its position: under Wine's
+// virtual desktop the X server's echo of an earlier move can arrive late and put the cursor
+// back where it was.
+inline INPUT MouseInputAt(POINT at, DWORD flags)
+{
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    INPUT in = {};
+    in.type = INPUT_MOUSE;
+    in.mi.dx = at.x * 65535 / (w - 1);
+    in.mi.dy = at.y * 65535 / (h - 1);
+    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
+    return in;
+}
+
+// The real mouse moves to `at`.
+inline testing::AssertionResult MoveScreen(POINT at)
+{
+    INPUT in = MouseInputAt(at, 0);
+    if (SendInput(1, &in, sizeof(INPUT)) != 1) return testing::AssertionFailure() << "SendInput refused";
+    return testing::AssertionSuccess();
+}
+
+// The real mouse moves to `at` and clicks the left button there. Fails, naming what is
+// there, when `expected` is not the window at that point: a click that lands elsewhere
+// would only time out later.
+inline testing::AssertionResult ClickScreen(POINT at, HWND expected)
+{
+    const HWND there = WindowFromPoint(at);
+    if (there != expected) {
+        char cls[64] = "", title[64] = "";
+        GetClassNameA(there, cls, sizeof cls);
+        GetWindowTextA(there, title, sizeof title);
+        return testing::AssertionFailure() << "the point (" << at.x << "," << at.y << ") shows "
+                                           << cls << " \"" << title << "\"";
+    }
+    INPUT inputs[3] = {MouseInputAt(at, 0), MouseInputAt(at, MOUSEEVENTF_LEFTDOWN),
+                       MouseInputAt(at, MOUSEEVENTF_LEFTUP)};
+    if (SendInput(3, inputs, sizeof(INPUT)) != 3) return testing::AssertionFailure() << "SendInput refused";
+    return testing::AssertionSuccess();
+}
+
+// Brings the control's form to the top, then clicks the middle of `control` as a user would.
 inline testing::AssertionResult ClickAt(TWinControl* control)
 {
     const HWND target = control->Handle();
@@ -29,29 +68,8 @@ inline testing::AssertionResult ClickAt(TWinControl* control)
     PumpPending();
     RECT r;
     GetWindowRect(target, &r);
-    const POINT at = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-    const HWND there = WindowFromPoint(at);
-    if (there != target) {
-        char cls[64] = "", title[64] = "";
-        GetClassNameA(there, cls, sizeof cls);
-        GetWindowTextA(there, title, sizeof title);
-        return testing::AssertionFailure() << "the point (" << at.x << "," << at.y << ") shows "
-                                           << cls << " \"" << title << "\"";
-    }
-    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-    INPUT inputs[3] = {};
-    for (INPUT& in : inputs) {
-        in.type = INPUT_MOUSE;
-        in.mi.dx = at.x * 65535 / (w - 1);
-        in.mi.dy = at.y * 65535 / (h - 1);
-    }
-    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
-    if (SendInput(3, inputs, sizeof(INPUT)) != 3) return testing::AssertionFailure() << "SendInput refused";
-    return testing::AssertionSuccess();
+    return ClickScreen({(r.left + r.right) / 2, (r.top + r.bottom) / 2}, target);
 }
-
 
 // Posts the characters to the window as typed keys would arrive, and handles them.
 inline void TypeChars(HWND window, const std::string& text)

@@ -3,23 +3,14 @@
 #include "DkCommon.h"
 
 #include "Handles.h"
+#include "ImageTestSupport.h"
 #include "TestSupport.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <vector>
-
 namespace {
-
-struct TMemoryDCTraits {
-    using Handle = HDC;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { DeleteDC(h); }
-};
-using TMemoryDC = TOwnedHandle<TMemoryDCTraits>;
 
 int paintsOfValidating = 0;
 int paintsOfNeglecting = 0;
@@ -128,16 +119,7 @@ TEST(DkPrintOwned, OwnedWindowPrintedAtItsPlace)
     TWindowHandle owner(ShownWindow(300, 300, 100, 80));
     TWindowHandle owned(ShownWindow(330, 320, 30, 20, 0, owner.Get()));
     ASSERT_TRUE(owner && owned);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = 100;
-    info.bmiHeader.biHeight = -80;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    TGdiObject bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    TMemoryDC dc(CreateCompatibleDC(nullptr));
-    SelectObject(dc.Get(), bitmap.Get());
+    TTestDib dib(100, 80);
     struct TCase {
         const char* name;
         LPARAM flags;
@@ -149,15 +131,9 @@ TEST(DkPrintOwned, OwnedWindowPrintedAtItsPlace)
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(1, SendMessageA(owner.Get(), WM_PRINT, reinterpret_cast<WPARAM>(dc.Get()), c.flags));
-        GdiFlush();
-        const auto* pixels = static_cast<const uint32_t*>(bits);
-        auto at = [&](int x, int y) {
-            const uint32_t p = pixels[y * 100 + x];
-            return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
-        };
-        EXPECT_EQ(OwnerColour, at(5, 5));
-        EXPECT_EQ(c.atOwned, at(30 + 15, 20 + 10));
+        EXPECT_EQ(1, SendMessageA(owner.Get(), WM_PRINT, reinterpret_cast<WPARAM>(dib.DC()), c.flags));
+        EXPECT_EQ(OwnerColour, dib.Pixel(5, 5));
+        EXPECT_EQ(c.atOwned, dib.Pixel(30 + 15, 20 + 10));
     }
 }
 

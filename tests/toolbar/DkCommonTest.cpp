@@ -1,6 +1,7 @@
 #include "DkCommon.h"
 
 #include "Handles.h"
+#include "ImageTestSupport.h"
 
 #include <windows.h>
 
@@ -14,65 +15,8 @@
 
 namespace {
 
-struct TMemoryDCTraits {
-    using Handle = HDC;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { DeleteDC(h); }
-};
-using TMemoryDC = TOwnedHandle<TMemoryDCTraits>;
-
-// A 32-bit top-down DIB selected into a memory DC.
-class TDib {
-public:
-    TDib(int width, int height, COLORREF fill = RGB(255, 255, 255)) : width_(width), height_(height)
-    {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        bitmap_.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-        bits_ = static_cast<uint32_t*>(bits);
-        dc_.Reset(CreateCompatibleDC(nullptr));
-        SelectObject(dc_.Get(), bitmap_.Get());
-        Fill(fill);
-    }
-
-    HDC DC() const { return dc_.Get(); }
-    int Width() const { return width_; }
-    int Height() const { return height_; }
-
-    void Fill(COLORREF colour)
-    {
-        GdiFlush();
-        std::fill(bits_, bits_ + width_ * height_, ToPixel(colour));
-    }
-    // The colour at a pixel as a COLORREF.
-    COLORREF At(int x, int y) const
-    {
-        GdiFlush();
-        const uint32_t p = bits_[y * width_ + x];
-        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
-    }
-    std::vector<uint32_t> Pixels() const
-    {
-        GdiFlush();
-        std::vector<uint32_t> out(bits_, bits_ + width_ * height_);
-        for (uint32_t& p : out) p &= 0xFFFFFF;
-        return out;
-    }
-
-private:
-    static uint32_t ToPixel(COLORREF c) { return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c); }
-
-    int width_, height_;
-    TGdiObject bitmap_;
-    TMemoryDC dc_;
-    uint32_t* bits_ = nullptr;
-};
+// What each picture holds before it is drawn on.
+const COLORREF kPaper = RGB(255, 255, 255);
 
 // The pixels where two images differ, as points.
 std::vector<POINT> Difference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int width)
@@ -84,12 +28,12 @@ std::vector<POINT> Difference(const std::vector<uint32_t>& a, const std::vector<
 }
 
 // The box around the pixels that are not the background.
-RECT InkBox(const TDib& dib, COLORREF background)
+RECT InkBox(const TTestDib& dib, COLORREF background)
 {
     RECT box{dib.Width(), dib.Height(), -1, -1};
     for (int y = 0; y < dib.Height(); ++y)
         for (int x = 0; x < dib.Width(); ++x)
-            if (dib.At(x, y) != background) {
+            if (dib.Pixel(x, y) != background) {
                 box.left = std::min<LONG>(box.left, x);
                 box.top = std::min<LONG>(box.top, y);
                 box.right = std::max<LONG>(box.right, x + 1);
@@ -98,16 +42,20 @@ RECT InkBox(const TDib& dib, COLORREF background)
     return box;
 }
 
+// Registers a window class of the test's own and gives its name.
+const char* Registered(const char* name, WNDPROC proc)
+{
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = name;
+    RegisterClassA(&wc);
+    return name;
+}
+
 const char* PlainClass()
 {
-    static const char* name = [] {
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "DkCommonTestPlain";
-        RegisterClassA(&wc);
-        return wc.lpszClassName;
-    }();
+    static const char* name = Registered("DkCommonTestPlain", DefWindowProcA);
     return name;
 }
 
@@ -611,24 +559,24 @@ TEST(DkDragOutline, MovingDrawsOnlyTheDifference)
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
-        TDib moved(64, 64, RGB(0x20, 0x80, 0xC0));
+        TTestDib moved(64, 64, RGB(0x20, 0x80, 0xC0));
         DrawOutline(moved.DC(), &c.from, nullptr);
         DrawOutline(moved.DC(), &c.to, &c.from);
-        TDib direct(64, 64, RGB(0x20, 0x80, 0xC0));
+        TTestDib direct(64, 64, RGB(0x20, 0x80, 0xC0));
         DrawOutline(direct.DC(), &c.to, nullptr);
         EXPECT_TRUE(moved.Pixels() == direct.Pixels());
 
         // Moving back and then taking the outline away leaves the background.
         DrawOutline(moved.DC(), &c.from, &c.to);
         DrawOutline(moved.DC(), nullptr, &c.from);
-        EXPECT_TRUE(Difference(moved.Pixels(), TDib(64, 64, RGB(0x20, 0x80, 0xC0)).Pixels(), 64).empty());
+        EXPECT_TRUE(Difference(moved.Pixels(), TTestDib(64, 64, RGB(0x20, 0x80, 0xC0)).Pixels(), 64).empty());
     }
 }
 
 TEST(DkDragOutline, UnchangedOutlineDrawsNothing)
 {
     const TOutline outline{{6, 6, 50, 40}, {3, 3}};
-    TDib dib(64, 64);
+    TTestDib dib(64, 64, kPaper);
     DrawOutline(dib.DC(), &outline, nullptr);
     const std::vector<uint32_t> drawn = dib.Pixels();
     DrawOutline(dib.DC(), &outline, &outline);
@@ -640,7 +588,7 @@ TEST(DkDragOutline, FrameIsHalftoneInsideTheRectOnly)
     const TOutline outline{{8, 6, 40, 30}, {4, 3}};
     const COLORREF background = RGB(0x30, 0x60, 0x90);
     const COLORREF inverted = RGB(0xCF, 0x9F, 0x6F);
-    TDib dib(48, 40, background);
+    TTestDib dib(48, 40, background);
     DrawOutline(dib.DC(), &outline, nullptr);
     int invertedInFrame = 0, frameSize = 0;
     for (int y = 0; y < dib.Height(); ++y)
@@ -649,7 +597,7 @@ TEST(DkDragOutline, FrameIsHalftoneInsideTheRectOnly)
             RECT inner = outline.rect;
             InflateRect(&inner, -outline.size.cx, -outline.size.cy);
             const bool inFrame = PtInRect(&outline.rect, p) && !PtInRect(&inner, p);
-            const COLORREF c = dib.At(x, y);
+            const COLORREF c = dib.Pixel(x, y);
             if (!inFrame) {
                 EXPECT_EQ(background, c) << x << "," << y;
                 continue;
@@ -659,7 +607,7 @@ TEST(DkDragOutline, FrameIsHalftoneInsideTheRectOnly)
             if (c == inverted) ++invertedInFrame;
             // Neighbours in a row alternate: a halftone, never a solid line.
             if (x > outline.rect.left && !PtInRect(&inner, POINT{x - 1, y})) {
-                EXPECT_NE(dib.At(x - 1, y), c) << x << "," << y;
+                EXPECT_NE(dib.Pixel(x - 1, y), c) << x << "," << y;
             }
         }
     EXPECT_EQ(frameSize / 2, invertedInFrame);
@@ -669,10 +617,10 @@ TEST(DkDragOutline, LogicalCoordinatesOfTheDC)
 {
     const TOutline outline{{4, 4, 30, 24}, {2, 2}};
     const TOutline shifted{{14, 9, 40, 29}, {2, 2}};
-    TDib moved(48, 40);
+    TTestDib moved(48, 40, kPaper);
     SetViewportOrgEx(moved.DC(), 10, 5, nullptr);
     DrawOutline(moved.DC(), &outline, nullptr);
-    TDib direct(48, 40);
+    TTestDib direct(48, 40, kPaper);
     DrawOutline(direct.DC(), &shifted, nullptr);
     EXPECT_TRUE(moved.Pixels() == direct.Pixels());
 }
@@ -712,8 +660,8 @@ TEST_F(DkText, HiddenPrefixesDrawAsStrippedText)
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.caption);
-        TDib ours(120, 30), stripped(120, 30), system(120, 30);
-        for (TDib* d : {&ours, &stripped, &system}) Prepare(d->DC());
+        TTestDib ours(120, 30, kPaper), stripped(120, 30, kPaper), system(120, 30, kPaper);
+        for (TTestDib* d : {&ours, &stripped, &system}) Prepare(d->DC());
         RECT r{2, 2, 118, 28};
         DkDrawText(ours.DC(), c.caption, r, c.format | DT_SINGLELINE);
         RECT r2{2, 2, 118, 28};
@@ -730,7 +678,7 @@ TEST_F(DkText, HiddenPrefixesDrawAsStrippedText)
 
 TEST_F(DkText, CaptionIsNeverWrittenTo)
 {
-    TDib dib(40, 20);
+    TTestDib dib(40, 20, kPaper);
     Prepare(dib.DC());
     for (UINT format : {0u, static_cast<UINT>(DT_HIDEPREFIX)}) {
         SCOPED_TRACE(format);
@@ -744,7 +692,7 @@ TEST_F(DkText, CaptionIsNeverWrittenTo)
 
 TEST_F(DkText, WidthWithAndWithoutAmpersands)
 {
-    TDib dib(10, 10);
+    TTestDib dib(10, 10, kPaper);
     Prepare(dib.DC());
     EXPECT_EQ(GetTextWidth(dib.DC(), "File", false), GetTextWidth(dib.DC(), "&File", true));
     EXPECT_EQ(GetTextWidth(dib.DC(), "A&B", false), GetTextWidth(dib.DC(), "A&&B", true));
@@ -765,7 +713,7 @@ TEST_F(DkText, RotatedFontTable)
         {"Courier New", "Courier New"},
         {"A face name thirty chars long!", "A face name thirty chars long!"},
     };
-    TDib dib(10, 10);
+    TTestDib dib(10, 10, kPaper);
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.face);
         TGdiObject font(CreateFontA(-13, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
@@ -789,7 +737,7 @@ TEST_F(DkText, RotatedFontTable)
 class DkRotatedText : public DkText {
 protected:
     // Draws with a rotated font into a DIB of the given size.
-    std::vector<uint32_t> Draw(TDib& dib, const std::string& text, const RECT& rect, UINT format)
+    std::vector<uint32_t> Draw(TTestDib& dib, const std::string& text, const RECT& rect, UINT format)
     {
         Prepare(dib.DC());
         TGdiObject rotated(CreateRotatedFont(dib.DC()));
@@ -803,7 +751,7 @@ protected:
 TEST_F(DkRotatedText, AcceleratorUnderlinedUnlessHidden)
 {
     const RECT rect{0, 0, 40, 120};
-    TDib plain(40, 120), accel(40, 120), hidden(40, 120);
+    TTestDib plain(40, 120, kPaper), accel(40, 120, kPaper), hidden(40, 120, kPaper);
     const std::vector<uint32_t> plainPixels = Draw(plain, "File", rect, 0);
     const std::vector<uint32_t> accelPixels = Draw(accel, "&File", rect, 0);
     const std::vector<uint32_t> hiddenPixels = Draw(hidden, "&File", rect, 0x100000);
@@ -815,7 +763,7 @@ TEST_F(DkRotatedText, AcceleratorUnderlinedUnlessHidden)
     const RECT ink = InkBox(plain, RGB(255, 255, 255));
     for (const POINT& p : line) {
         EXPECT_EQ(line[0].x, p.x);
-        EXPECT_EQ(RGB(0x80, 0, 0), accel.At(p.x, p.y));
+        EXPECT_EQ(RGB(0x80, 0, 0), accel.Pixel(p.x, p.y));
         EXPECT_LT(p.x, ink.left);
     }
     EXPECT_LT(line.back().y - line.front().y + 1, ink.bottom - ink.top);
@@ -825,10 +773,10 @@ TEST_F(DkRotatedText, AcceleratorUnderlinedUnlessHidden)
 
 TEST_F(DkRotatedText, DrawnCentredWithoutAmpersands)
 {
-    TDib measure(10, 10);
+    TTestDib measure(10, 10, kPaper);
     Prepare(measure.DC());
     const int length = GetTextWidth(measure.DC(), "Fish & Chips", false);
-    TDib small(100, length + 100), large(100, length + 100);
+    TTestDib small(100, length + 100, kPaper), large(100, length + 100, kPaper);
     const RECT smallRect{0, 0, 40, length + 20};
     const RECT largeRect{0, 0, 60, length + 60};
     Draw(small, "Fish && &Chips", smallRect, 0x100000);
@@ -840,7 +788,7 @@ TEST_F(DkRotatedText, DrawnCentredWithoutAmpersands)
     EXPECT_EQ(a.top + 20, b.top);
     EXPECT_GT(a.bottom - a.top, a.right - a.left) << "runs vertically";
 
-    TDib plain(100, length + 100);
+    TTestDib plain(100, length + 100, kPaper);
     EXPECT_TRUE(Draw(plain, "Fish && Chips", smallRect, 0) == small.Pixels());
 }
 
@@ -884,14 +832,7 @@ LRESULT CALLBACK PrintingWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lP
 
 const char* PrintingClass()
 {
-    static const char* name = [] {
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = PrintingWndProc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "DkCommonTestPrinting";
-        RegisterClassA(&wc);
-        return wc.lpszClassName;
-    }();
+    static const char* name = Registered("DkCommonTestPrinting", PrintingWndProc);
     return name;
 }
 
@@ -932,28 +873,28 @@ TEST(DkPrint, WindowWithChildTable)
         ClientToScreen(parent.Get(), &client);
         ASSERT_GT(client.x, windowRect.left) << "the window has a frame";
 
-        TDib dib(100, 80);
+        TTestDib dib(100, 80, kPaper);
         EXPECT_EQ(c.result, SendMessageA(parent.Get(), WM_PRINT, reinterpret_cast<WPARAM>(dib.DC()), c.flags));
-        EXPECT_EQ(c.atFrame, dib.At(0, 0));
+        EXPECT_EQ(c.atFrame, dib.Pixel(0, 0));
         const POINT inClient{client.x - windowRect.left + 2, client.y - windowRect.top + 2};
-        EXPECT_EQ(c.atClient, dib.At(inClient.x, inClient.y));
+        EXPECT_EQ(c.atClient, dib.Pixel(inClient.x, inClient.y));
         const POINT inChild{(childRect.left + childRect.right) / 2 - windowRect.left,
                             (childRect.top + childRect.bottom) / 2 - windowRect.top};
-        EXPECT_EQ(c.atChild, dib.At(inChild.x, inChild.y));
+        EXPECT_EQ(c.atChild, dib.Pixel(inChild.x, inChild.y));
         // The child stays inside its place.
         if (c.atChild == ChildColour) {
-            EXPECT_EQ(ChildColour, dib.At(childRect.left - windowRect.left, childRect.top - windowRect.top));
-            EXPECT_EQ(c.atClient, dib.At(childRect.left - windowRect.left - 1, childRect.top - windowRect.top - 1));
-            EXPECT_EQ(c.atClient, dib.At(childRect.right - windowRect.left, childRect.bottom - windowRect.top));
+            EXPECT_EQ(ChildColour, dib.Pixel(childRect.left - windowRect.left, childRect.top - windowRect.top));
+            EXPECT_EQ(c.atClient, dib.Pixel(childRect.left - windowRect.left - 1, childRect.top - windowRect.top - 1));
+            EXPECT_EQ(c.atClient, dib.Pixel(childRect.right - windowRect.left, childRect.bottom - windowRect.top));
         }
         // Outside the window nothing is drawn.
-        EXPECT_EQ(none, dib.At(windowRect.right - windowRect.left, windowRect.bottom - windowRect.top));
+        EXPECT_EQ(none, dib.Pixel(windowRect.right - windowRect.left, windowRect.bottom - windowRect.top));
     }
 }
 
 TEST(DkPrint, PrintClientRestoresTheDC)
 {
-    TDib dib(20, 20);
+    TTestDib dib(20, 20, kPaper);
     const POINT before{3, 4};
     SetViewportOrgEx(dib.DC(), before.x, before.y, nullptr);
     TMessage message{WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dib.DC()), PRF_CLIENT, 5};
@@ -989,7 +930,7 @@ TEST(DkNCUpdateRgn, ClipTable)
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
-        TDib dib(200, 200);
+        TTestDib dib(200, 200, kPaper);
         SelectNCUpdateRgn(window.Get(), dib.DC(), c.region);
         TGdiObject clip(CreateRectRgn(0, 0, 0, 0));
         ASSERT_EQ(1, GetClipRgn(dib.DC(), static_cast<HRGN>(clip.Get())));

@@ -31,8 +31,7 @@ const struct {
 
 std::unique_ptr<TTestDib> BarImage(TWhich which)
 {
-    auto dib = std::make_unique<TTestDib>(16, 16);
-    dib->Fill(kMagenta);
+    auto dib = std::make_unique<TTestDib>(16, 16, kMagenta);
     dib->Fill({kLists[which].left, 2, kLists[which].left + 2, 14}, kLists[which].color);
     return dib;
 }
@@ -274,8 +273,7 @@ TEST(DkImageList, CompanionsInARingReportEachChangeOncePerList)
 // white dot in its top left corner.
 std::unique_ptr<TTestDib> Strip()
 {
-    auto strip = std::make_unique<TTestDib>(48, 16);
-    strip->Fill(kMagenta);
+    auto strip = std::make_unique<TTestDib>(48, 16, kMagenta);
     const COLORREF colors[] = {RGB(200, 0, 0), RGB(0, 200, 0), RGB(0, 0, 200)};
     for (int i = 0; i < 3; ++i) {
         strip->Fill({i * 16 + 4, 4, i * 16 + 12, 12}, colors[i]);

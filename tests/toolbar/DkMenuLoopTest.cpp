@@ -73,45 +73,23 @@ void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD)
     });
 }
 
-// The real mouse: moves to `at` and clicks, after checking that `expected` is there.
-testing::AssertionResult ClickScreen(POINT at, HWND expected)
-{
-    const HWND there = WindowFromPoint(at);
-    if (there != expected) {
-        char cls[64] = "";
-        GetClassNameA(there, cls, sizeof cls);
-        return testing::AssertionFailure() << "the point (" << at.x << "," << at.y << ") shows " << cls;
-    }
-    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-    INPUT inputs[3] = {};
-    for (INPUT& in : inputs) {
-        in.type = INPUT_MOUSE;
-        in.mi.dx = at.x * 65535 / (w - 1);
-        in.mi.dy = at.y * 65535 / (h - 1);
-    }
-    // Each button event brings its own position: under Wine's virtual desktop the X server's
-    // echo of an earlier move can arrive late and put the cursor back where it was.
-    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    inputs[1].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-    inputs[2].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
-    if (SendInput(3, inputs, sizeof(INPUT)) != 3) return testing::AssertionFailure() << "SendInput refused";
-    return testing::AssertionSuccess();
-}
-
-// The real mouse moves to `at`.
-testing::AssertionResult MoveScreen(POINT at)
-{
-    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    in.mi.dx = at.x * 65535 / (w - 1);
-    in.mi.dy = at.y * 65535 / (h - 1);
-    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    if (SendInput(1, &in, sizeof(INPUT)) != 1) return testing::AssertionFailure() << "SendInput refused";
-    return testing::AssertionSuccess();
-}
-
 POINT CentreOf(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
+
+// Each key pressed and let go before the next, as typed.
+testing::AssertionResult PressInTurn(const std::vector<WORD>& keys)
+{
+    for (WORD key : keys) {
+        testing::AssertionResult pressed = PressKeys({key});
+        if (!pressed) return pressed;
+    }
+    return testing::AssertionSuccess();
+}
+
+// Items A, B, C in a column; which of them a click reached.
+struct TColumn {
+    TDkItem* Items[3] = {};
+    std::vector<std::string> Clicked;
+};
 
 class MenuLoop : public testing::Test {
 protected:
@@ -192,11 +170,25 @@ protected:
         return item;
     }
 
-    // Runs the loop in keyboard mode from the first item, as the menu key would.
-    void RunFromKeyboard(TDkLoopResult& result)
+    // Adds A, B and C to `parent`.
+    void MakeColumn(TColumn& column, TDkCustomItem* parent)
     {
+        static const char* const captions[] = {"A", "B", "C"};
+        for (int i = 0; i < 3; ++i) {
+            column.Items[i] = Add(parent, captions[i]);
+            column.Items[i]->OnClick = [&column, i](TObject*) { column.Clicked.push_back(captions[i]); };
+        }
+    }
+
+    // Runs the loop in keyboard mode from the first item, as the menu key would; the loop
+    // has to end by itself, not by the watchdog.
+    TDkLoopResult RunFromKeyboard()
+    {
+        TDkLoopResult result;
         view->Select(view->FirstSelectable(false), false);
         view->RunMenuLoop(false, true, result, false);
+        EXPECT_FALSE(watchdogFired);
+        return result;
     }
 
     void NextStep() { PostMessageA(stepper_->Handle(), WM_NEXTSTEP, 0, 0); }
@@ -217,34 +209,13 @@ private:
     TDkSystemChecks* checks_ = nullptr;
 };
 
-// Items A, B, C in a column; which of them a click reached.
-struct TColumn {
-    TDkItem* Items[3] = {};
-    std::vector<std::string> Clicked;
-};
-
-void MakeColumn(MenuLoop& test, TDkRootItem& root, TColumn& column,
-                const std::function<TDkItem*(TDkCustomItem*, const std::string&)>& add)
-{
-    (void)test;
-    const char* captions[] = {"A", "B", "C"};
-    for (int i = 0; i < 3; ++i) {
-        column.Items[i] = add(&root, captions[i]);
-        column.Items[i]->OnClick = [&column, i, captions](TObject*) { column.Clicked.push_back(captions[i]); };
-    }
-}
-
 TEST_F(MenuLoop, DownDownEnterInAVerticalToolbarClicksTheThirdItem)
 {
     TColumn column;
-    MakeColumn(*this, root, column, [this](TDkCustomItem* p, const std::string& c) { return Add(p, c); });
+    MakeColumn(column, &root);
     ShowView(dkvoVertical);
-    ASSERT_TRUE(PressKeys({VK_DOWN}));
-    ASSERT_TRUE(PressKeys({VK_DOWN}));
-    ASSERT_TRUE(PressKeys({VK_RETURN}));
-    TDkLoopResult result;
-    RunFromKeyboard(result);
-    EXPECT_FALSE(watchdogFired);
+    ASSERT_TRUE(PressInTurn({VK_DOWN, VK_DOWN, VK_RETURN}));
+    const TDkLoopResult result = RunFromKeyboard();
     EXPECT_EQ(result.Kind, dklrClick);
     EXPECT_EQ(result.Item, column.Items[2]);
     EXPECT_EQ(GetCapture(), nullptr);
@@ -259,17 +230,13 @@ TEST_F(MenuLoop, DownDownEnterInASubMenuClicksItsThirdItem)
     auto* file = Add<TMenuItem>(&root, "&File");
     Add(&root, "&Edit");
     TColumn column;
-    MakeColumn(*this, root, column, [file, this](TDkCustomItem*, const std::string& c) { return Add(file, c); });
+    MakeColumn(column, file);
     int popups = 0;
     file->OnPopup = [&](TDkCustomItem*, bool) { ++popups; };
     ShowView(dkvoHorizontal);
     // The menu opens with its first item selected; Down twice reaches the third.
-    ASSERT_TRUE(PressKeys({VK_DOWN}));
-    ASSERT_TRUE(PressKeys({VK_DOWN}));
-    ASSERT_TRUE(PressKeys({VK_RETURN}));
-    TDkLoopResult result;
-    RunFromKeyboard(result);
-    EXPECT_FALSE(watchdogFired);
+    ASSERT_TRUE(PressInTurn({VK_DOWN, VK_DOWN, VK_RETURN}));
+    const TDkLoopResult result = RunFromKeyboard();
     EXPECT_EQ(popups, 1);
     EXPECT_EQ(result.Kind, dklrClick);
     EXPECT_EQ(result.Item, column.Items[2]);
@@ -313,10 +280,8 @@ TEST_F(MenuLoop, KeysOfTheLoopByTheTable)
         auto* help = Add<TMenuItem>(&root, "&Help");
         Add(help, "&About");
         ShowView(dkvoHorizontal);
-        for (WORD key : c.Keys) ASSERT_TRUE(PressKeys({key}));
-        TDkLoopResult result;
-        RunFromKeyboard(result);
-        EXPECT_FALSE(watchdogFired);
+        ASSERT_TRUE(PressInTurn(c.Keys));
+        const TDkLoopResult result = RunFromKeyboard();
         EXPECT_EQ(result.Kind, c.Kind);
         EXPECT_EQ(result.Item ? result.Item->Caption() : std::string(), c.Item);
         EXPECT_EQ(result.Char, c.Char);
@@ -340,13 +305,8 @@ TEST_F(MenuLoop, EscapeClosesOneLevelAndTheLoopGoesOn)
     ShowView(dkvoHorizontal);
     // Escape closes the menu; Down opens it again, so the loop was still running; Escape
     // closes it once more and the last Escape ends the loop.
-    ASSERT_TRUE(PressKeys({VK_ESCAPE}));
-    ASSERT_TRUE(PressKeys({VK_DOWN}));
-    ASSERT_TRUE(PressKeys({VK_ESCAPE}));
-    ASSERT_TRUE(PressKeys({VK_ESCAPE}));
-    TDkLoopResult result;
-    RunFromKeyboard(result);
-    EXPECT_FALSE(watchdogFired);
+    ASSERT_TRUE(PressInTurn({VK_ESCAPE, VK_DOWN, VK_ESCAPE, VK_ESCAPE}));
+    const TDkLoopResult result = RunFromKeyboard();
     EXPECT_EQ(openAtPopup, (std::vector<bool>{false, false}));
     EXPECT_EQ(result.Kind, dklrNone);
     EXPECT_EQ(view->OpenPopup(), nullptr);
@@ -367,9 +327,7 @@ TEST_F(MenuLoop, AClickOutsideEndsTheLoopAndReachesTheWindowClicked)
         steps.push_back([&] { EXPECT_TRUE(ClickScreen(CentreOf(r), other->Handle())); });
         NextStep();
     };
-    TDkLoopResult result;
-    RunFromKeyboard(result);
-    EXPECT_FALSE(watchdogFired);
+    const TDkLoopResult result = RunFromKeyboard();
     EXPECT_EQ(result.Kind, dklrNone);
     EXPECT_EQ(view->OpenPopup(), nullptr);
     EXPECT_EQ(GetCapture(), nullptr);
@@ -406,7 +364,7 @@ TEST_F(MenuLoop, AClickOnAToolbarItemOpensItsMenuAndAClickInTheMenuRunsTheItem)
 }
 
 // The hovering cases start from the keyboard: a move is not followed by the late echo of
-// an earlier click's move, which would take the cursor back (see ClickScreen).
+// an earlier click's move, which would take the cursor back (see MouseInputAt).
 TEST_F(MenuLoop, MovingAlongTheToolbarWhileAMenuIsOpenOpensTheNextMenu)
 {
     auto* file = Add<TMenuItem>(&root, "&File");
@@ -430,9 +388,7 @@ TEST_F(MenuLoop, MovingAlongTheToolbarWhileAMenuIsOpenOpensTheNextMenu)
         });
         NextStep();
     };
-    TDkLoopResult result;
-    RunFromKeyboard(result);
-    EXPECT_FALSE(watchdogFired);
+    const TDkLoopResult result = RunFromKeyboard();
     EXPECT_EQ(result.Kind, dklrClick);
     EXPECT_EQ(result.Item, undo);
     EXPECT_EQ(view->OpenPopup(), nullptr);
@@ -465,9 +421,7 @@ TEST_F(MenuLoop, RestingOnASubMenuItemOpensItsMenuAfterTheShowDelay)
         });
         NextStep();
     };
-    TDkLoopResult result;
-    RunFromKeyboard(result);
-    EXPECT_FALSE(watchdogFired);
+    const TDkLoopResult result = RunFromKeyboard();
     EXPECT_EQ(result.Kind, dklrClick);
     EXPECT_EQ(result.Item, doc);
     EXPECT_EQ(view->OpenPopup(), nullptr);
@@ -496,8 +450,7 @@ TEST_F(MenuLoop, AHandlerThatThrowsStillEndsTheLoopCleanly)
         };
         ShowView(c.SubMenu ? dkvoHorizontal : dkvoVertical);
         ASSERT_TRUE(PressKeys({VK_DOWN}));
-        TDkLoopResult result;
-        EXPECT_THROW(RunFromKeyboard(result), std::runtime_error);
+        EXPECT_THROW(RunFromKeyboard(), std::runtime_error);
         EXPECT_FALSE(watchdogFired);
         EXPECT_EQ(GetCapture(), nullptr);
         EXPECT_EQ(view->State & dkvsModal, 0);
@@ -512,7 +465,7 @@ TEST_F(MenuLoop, AHandlerThatThrowsStillEndsTheLoopCleanly)
 TEST_F(MenuLoop, ALoopInsideAnotherGivesTheCaptureBack)
 {
     TColumn column;
-    MakeColumn(*this, root, column, [this](TDkCustomItem* p, const std::string& c) { return Add(p, c); });
+    MakeColumn(column, &root);
     auto* innerHost = new THost(form);
     innerHost->SetParent(form);
     innerHost->SetBounds(250, 10, 100, 30);
@@ -532,13 +485,8 @@ TEST_F(MenuLoop, ALoopInsideAnotherGivesTheCaptureBack)
         captureInside = GetCapture();
     };
     ShowView(dkvoVertical);
-    ASSERT_TRUE(PressKeys({VK_DOWN}));
-    ASSERT_TRUE(PressKeys({VK_ESCAPE}));
-    ASSERT_TRUE(PressKeys({VK_DOWN}));
-    ASSERT_TRUE(PressKeys({VK_RETURN}));
-    TDkLoopResult result;
-    RunFromKeyboard(result);
-    EXPECT_FALSE(watchdogFired);
+    ASSERT_TRUE(PressInTurn({VK_DOWN, VK_ESCAPE, VK_DOWN, VK_RETURN}));
+    const TDkLoopResult result = RunFromKeyboard();
     EXPECT_TRUE(innerRan);
     EXPECT_EQ(captureInside, host->Handle());
     EXPECT_EQ(result.Kind, dklrClick);
@@ -552,16 +500,13 @@ TEST_F(MenuLoop, ALoopInsideAnotherGivesTheCaptureBack)
 TEST_F(MenuLoop, AQuitPostedDuringTheLoopEndsItAndSurvivesIt)
 {
     TColumn column;
-    MakeColumn(*this, root, column, [this](TDkCustomItem* p, const std::string& c) { return Add(p, c); });
+    MakeColumn(column, &root);
     column.Items[1]->OnSelect = [](TDkCustomItem*, TDkItemViewer*, bool selecting) {
         if (selecting) PostQuitMessage(7);
     };
     ShowView(dkvoVertical);
-    ASSERT_TRUE(PressKeys({VK_DOWN}));
-    ASSERT_TRUE(PressKeys({VK_RETURN}));
-    TDkLoopResult result;
-    RunFromKeyboard(result);
-    EXPECT_FALSE(watchdogFired);
+    ASSERT_TRUE(PressInTurn({VK_DOWN, VK_RETURN}));
+    const TDkLoopResult result = RunFromKeyboard();
     EXPECT_EQ(result.Kind, dklrNone);  // the loop ended before the Enter
     EXPECT_EQ(GetCapture(), nullptr);
     MSG msg;

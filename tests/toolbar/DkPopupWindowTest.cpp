@@ -7,13 +7,12 @@
 #include "DkCommon.h"
 #include "DkLayout.h"
 #include "Forms.h"
-#include "Handles.h"
 #include "GuiSupport.h"
+#include "ImageTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -74,46 +73,15 @@ void RecordSound(const char* alias)
     sounds.push_back({alias, popup && IsWindowVisible(popup)});
 }
 
-// A 32-bit top-down picture of what a window prints of itself.
-class TPrinted {
-public:
-    TPrinted(HWND window, LPARAM flags)
-    {
-        RECT r;
-        GetWindowRect(window, &r);
-        width_ = r.right - r.left;
-        height_ = r.bottom - r.top;
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width_;
-        info.bmiHeader.biHeight = -height_;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        void* bits = nullptr;
-        TGdiObject bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-        TMemoryDCHandle dc(CreateCompatibleDC(nullptr));
-        if (!bitmap || !dc || !bits) return;
-        const HGDIOBJ old = SelectObject(dc.Get(), bitmap.Get());
-        std::memset(bits, 0x7F, static_cast<size_t>(width_) * height_ * 4);
-        SendMessageA(window, WM_PRINT, reinterpret_cast<WPARAM>(dc.Get()), flags);
-        GdiFlush();
-        const auto* p = static_cast<const DWORD*>(bits);
-        pixels_.assign(p, p + static_cast<size_t>(width_) * height_);
-        SelectObject(dc.Get(), old);
-    }
-    int Width() const { return width_; }
-    int Height() const { return height_; }
-    COLORREF At(int x, int y) const
-    {
-        if (x < 0 || y < 0 || x >= width_ || y >= height_ || pixels_.empty()) return CLR_INVALID;
-        const DWORD p = pixels_[static_cast<size_t>(y) * width_ + x];
-        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
-    }
-
-private:
-    int width_ = 0, height_ = 0;
-    std::vector<DWORD> pixels_;
-};
+// What a window prints of itself, over mid-grey.
+TTestDib Printed(HWND window, LPARAM flags)
+{
+    RECT r;
+    GetWindowRect(window, &r);
+    TTestDib dib(r.right - r.left, r.bottom - r.top, RGB(0x7F, 0x7F, 0x7F));
+    SendMessageA(window, WM_PRINT, reinterpret_cast<WPARAM>(dib.DC()), flags);
+    return dib;
+}
 
 const LPARAM PrintAll = PRF_NONCLIENT | PRF_CLIENT | PRF_ERASEBKGND;
 
@@ -342,18 +310,18 @@ TEST_F(DkPopupWindowTest, PaintsAndPrintsItsFrameInTheColoursOfTheMenuStyle)
         system.Flat = c.Flat;
         popup = DkPopupAtPoint(menu, {300, 200}, dkpaLeft, false);
         popup->SetColor(own);
-        const TPrinted printed(popup->Handle(), PrintAll);
+        const TTestDib printed = Printed(popup->Handle(), PrintAll);
         const int w = printed.Width(), h = printed.Height();
         ASSERT_GT(w, 12);
         for (int ring = 0; ring < 3; ++ring) {
             SCOPED_TRACE("ring " + std::to_string(ring));
-            EXPECT_EQ(printed.At(ring, h / 2), c.Rings[ring][0]);
-            EXPECT_EQ(printed.At(w / 2, ring), c.Rings[ring][0]);
-            EXPECT_EQ(printed.At(w - 1 - ring, h / 2), c.Rings[ring][1]);
-            EXPECT_EQ(printed.At(w / 2, h - 1 - ring), c.Rings[ring][1]);
+            EXPECT_EQ(printed.Pixel(ring, h / 2), c.Rings[ring][0]);
+            EXPECT_EQ(printed.Pixel(w / 2, ring), c.Rings[ring][0]);
+            EXPECT_EQ(printed.Pixel(w - 1 - ring, h / 2), c.Rings[ring][1]);
+            EXPECT_EQ(printed.Pixel(w / 2, h - 1 - ring), c.Rings[ring][1]);
         }
         // The client starts inside the frame, erased in the window's colour.
-        EXPECT_EQ(printed.At(w - 4, h - 4), own);
+        EXPECT_EQ(printed.Pixel(w - 4, h - 4), own);
 
         // The same frame on the screen, painted by the window itself.
         const HWND window = popup->Handle();
@@ -389,31 +357,31 @@ TEST_F(DkPopupWindowTest, AMenuTallerThanItsMonitorShowsScrollArrows)
     const int cx = 3 + client.right / 2;  // in the printed window
     {
         SCOPED_TRACE("the down arrow");
-        const TPrinted printed(popup->Handle(), PrintAll);
+        const TTestDib printed = Printed(popup->Handle(), PrintAll);
         const int band = 3 + client.bottom - DkScrollArrowHeight;
         const int cy = band + DkScrollArrowHeight / 2;
-        for (int x = cx - 3; x <= cx + 3; ++x) EXPECT_EQ(printed.At(x, cy - 1), text) << x;
-        EXPECT_EQ(printed.At(cx, cy), text);
-        EXPECT_EQ(printed.At(cx, cy + 1), text);
-        EXPECT_EQ(printed.At(cx - 4, cy - 1), back);
-        EXPECT_EQ(printed.At(cx + 4, cy - 1), back);
-        EXPECT_EQ(printed.At(cx - 2, cy + 1), back);
-        EXPECT_EQ(printed.At(cx, cy + 2), back);
+        for (int x = cx - 3; x <= cx + 3; ++x) EXPECT_EQ(printed.Pixel(x, cy - 1), text) << x;
+        EXPECT_EQ(printed.Pixel(cx, cy), text);
+        EXPECT_EQ(printed.Pixel(cx, cy + 1), text);
+        EXPECT_EQ(printed.Pixel(cx - 4, cy - 1), back);
+        EXPECT_EQ(printed.Pixel(cx + 4, cy - 1), back);
+        EXPECT_EQ(printed.Pixel(cx - 2, cy + 1), back);
+        EXPECT_EQ(printed.Pixel(cx, cy + 2), back);
     }
 
     view->Scroll(true);
     ASSERT_TRUE(view->ShowUpArrow);
     {
         SCOPED_TRACE("the up arrow");
-        const TPrinted printed(popup->Handle(), PrintAll);
+        const TTestDib printed = Printed(popup->Handle(), PrintAll);
         const int cy = 3 + DkScrollArrowHeight / 2;
-        for (int x = cx - 3; x <= cx + 3; ++x) EXPECT_EQ(printed.At(x, cy + 1), text) << x;
-        EXPECT_EQ(printed.At(cx, cy), text);
-        EXPECT_EQ(printed.At(cx, cy - 1), text);
-        EXPECT_EQ(printed.At(cx - 4, cy + 1), back);
-        EXPECT_EQ(printed.At(cx + 4, cy + 1), back);
-        EXPECT_EQ(printed.At(cx + 2, cy - 1), back);
-        EXPECT_EQ(printed.At(cx, cy - 2), back);
+        for (int x = cx - 3; x <= cx + 3; ++x) EXPECT_EQ(printed.Pixel(x, cy + 1), text) << x;
+        EXPECT_EQ(printed.Pixel(cx, cy), text);
+        EXPECT_EQ(printed.Pixel(cx, cy - 1), text);
+        EXPECT_EQ(printed.Pixel(cx - 4, cy + 1), back);
+        EXPECT_EQ(printed.Pixel(cx + 4, cy + 1), back);
+        EXPECT_EQ(printed.Pixel(cx + 2, cy - 1), back);
+        EXPECT_EQ(printed.Pixel(cx, cy - 2), back);
     }
 }
 

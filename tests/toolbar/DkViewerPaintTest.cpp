@@ -120,8 +120,7 @@ public:
     explicit TSolidImages(COLORREF color, TCustomImageList* list = nullptr)
         : own_(list ? nullptr : new TCustomImageList(nullptr)), list_(list ? list : own_.get())
     {
-        TTestDib image(16, 16);
-        image.Fill(color);
+        TTestDib image(16, 16, color);
         list_->AddMasked(image.Handle(), kMagenta);
     }
     TCustomImageList* List() const { return list_; }
@@ -134,18 +133,8 @@ private:
 // A view over a hidden window, painting into a DIB through a memory DC.
 class TPaintRig {
 public:
-    TPaintRig(bool toolbar, int width, int height)
-        : dib(width, height), toolbar_(toolbar), dc_(CreateCompatibleDC(nullptr))
-    {
-        old_ = SelectObject(dc_, dib.Handle());
-        window.Handle();
-    }
-    ~TPaintRig()
-    {
-        view_.reset();
-        SelectObject(dc_, old_);
-        DeleteDC(dc_);
-    }
+    TPaintRig(bool toolbar, int width, int height) : dib(width, height), toolbar_(toolbar) { window.Handle(); }
+    ~TPaintRig() { view_.reset(); }
     TPaintRig(const TPaintRig&) = delete;
     TPaintRig& operator=(const TPaintRig&) = delete;
 
@@ -175,10 +164,10 @@ public:
     void Draw(TDkItemViewer* viewer, bool buffered = false, COLORREF before = kSentinel)
     {
         dib.Fill(before);
-        View().DrawViewer(viewer, dc_, buffered);
+        View().DrawViewer(viewer, dib.DC(), buffered);
         GdiFlush();
     }
-    HDC DC() const { return dc_; }
+    HDC DC() const { return dib.DC(); }
 
     TTestWindow window;
     TDkRootItem root{nullptr};
@@ -186,8 +175,6 @@ public:
 
 private:
     bool toolbar_;
-    HDC dc_;
-    HGDIOBJ old_;
     std::unique_ptr<TDkView> view_;
 };
 

@@ -19,8 +19,7 @@ const RECT kShape = {4, 4, 12, 12};  // inside the 16 x 16 image
 // A 16 x 16 image: the shape in kImage on `around`.
 std::unique_ptr<TTestDib> ShapeImage(COLORREF around)
 {
-    auto dib = std::make_unique<TTestDib>(16, 16);
-    dib->Fill(around);
+    auto dib = std::make_unique<TTestDib>(16, 16, around);
     dib->Fill(kShape, kImage);
     return dib;
 }
@@ -29,12 +28,11 @@ std::unique_ptr<TTestDib> ShapeImage(COLORREF around)
 TGdiObject ShapeMask()
 {
     TGdiObject mask(CreateBitmap(16, 16, 1, 1, nullptr));
-    const HDC dc = CreateCompatibleDC(nullptr);
-    const HGDIOBJ old = SelectObject(dc, mask.Get());
-    PatBlt(dc, 0, 0, 16, 16, WHITENESS);
-    PatBlt(dc, kShape.left, kShape.top, kShape.right - kShape.left, kShape.bottom - kShape.top, BLACKNESS);
-    SelectObject(dc, old);
-    DeleteDC(dc);
+    TMemoryDCHandle dc(CreateCompatibleDC(nullptr));
+    const HGDIOBJ old = SelectObject(dc.Get(), mask.Get());
+    PatBlt(dc.Get(), 0, 0, 16, 16, WHITENESS);
+    PatBlt(dc.Get(), kShape.left, kShape.top, kShape.right - kShape.left, kShape.bottom - kShape.top, BLACKNESS);
+    SelectObject(dc.Get(), old);
     return mask;
 }
 
