@@ -402,6 +402,36 @@ TEST_F(DkPopupWindowTest, TellsTheHintOfTheSelectedViewer)
     EXPECT_EQ(hint, "");
 }
 
+// Every kind of menu line in one popup, left for a person to look at; the selected line is
+// filled with the highlight colour across its caption.
+TEST_F(DkPopupWindowTest, AMenuShowsEachKindOfLine)
+{
+    auto* menu = new TSubmenuItem(&items);
+    auto add = [&](TDkCustomItem* item, const char* caption) {
+        item->SetCaption(caption);
+        menu->Add(item);
+        return item;
+    };
+    add(new TDkItem(&items), "&Open")->SetShortCut(ShortCut('O', scCtrl));
+    add(new TDkItem(&items), "&Checked")->SetChecked(true);
+    add(new TDkItem(&items), "&Disabled")->SetEnabled(false);
+    menu->Add(new TDkSeparatorItem(&items));
+    add(new TSubmenuItem(&items), "&More")->Add(new TDkItem(&items));
+    popup = DkPopupAtPoint(menu, {120, 120}, dkpaLeft, true);
+    ASSERT_NE(popup, nullptr);
+    popup->Update();
+    ASSERT_TRUE(SaveScreenshot(popup->Handle(), ArtifactPath("menu_lines.bmp")));
+
+    const TTestDib printed = Printed(popup->Handle(), PrintAll);
+    const RECT line = popup->View()->Viewers(0)->BoundsRect;
+    // The client starts 3 pixels in; the fill begins after the check column.
+    const int y = 3 + (line.top + line.bottom) / 2;
+    int filled = 0;
+    for (int x = 3 + line.bottom - line.top + 1; x < 3 + line.right; ++x)
+        if (printed.Pixel(x, y) == GetSysColor(COLOR_HIGHLIGHT)) ++filled;
+    EXPECT_GT(filled, (line.right - line.left) / 2);
+}
+
 TEST_F(DkPopupWindowTest, RunsTheViewTimersAndStopsThemWithItsWindow)
 {
     system.Area = {0, 0, 400, 200};
