@@ -56,19 +56,6 @@ bool IsRightDown(UINT message)
            message == WM_NCRBUTTONDBLCLK;
 }
 
-TShiftState MouseShift(WPARAM keys, bool doubleClick)
-{
-    TShiftState shift = 0;
-    if (keys & MK_SHIFT) shift |= ssShift;
-    if (keys & MK_CONTROL) shift |= ssCtrl;
-    if (keys & MK_LBUTTON) shift |= ssLeft;
-    if (keys & MK_RBUTTON) shift |= ssRight;
-    if (keys & MK_MBUTTON) shift |= ssMiddle;
-    if (GetKeyState(VK_MENU) < 0) shift |= ssAlt;
-    if (doubleClick) shift |= dkssDouble;
-    return shift;
-}
-
 // The virtual key behind VK_PROCESSKEY, from the input method (imm32 is loaded on demand).
 WORD InputMethodKey(HWND window)
 {
@@ -429,7 +416,7 @@ void TDkView::RunMenuLoop(bool startWithMouseDown, bool keyboardMode, TDkLoopRes
                 if (TDkItemViewer* viewer = mouseViewer(pt)) {
                     const POINT v = ToViewer(viewer, pt);
                     const bool twice = m == WM_LBUTTONDBLCLK || m == WM_RBUTTONDBLCLK;
-                    viewer->MouseDown(MouseShift(msg.wParam, twice), v.x, v.y, loop);
+                    viewer->MouseDown(MouseShift(msg.wParam) | (twice ? dkssDouble : 0), v.x, v.y, loop);
                 }
                 return;
             }

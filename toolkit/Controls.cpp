@@ -41,6 +41,8 @@ TMouseButton ButtonOf(UINT msg)
     }
 }
 
+}  // namespace
+
 TShiftState MouseShift(WPARAM keys)
 {
     TShiftState s = 0;
@@ -52,8 +54,6 @@ TShiftState MouseShift(WPARAM keys)
     if (GetKeyState(VK_MENU) < 0) s |= ssAlt;
     return s;
 }
-
-}  // namespace
 
 TShiftState KeyboardShift()
 {
