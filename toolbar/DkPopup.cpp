@@ -97,11 +97,9 @@ void DrawScrollArrow(HDC dc, const RECT& band, bool up)
     TGdiObject pen(CreatePen(PS_SOLID, 1, color));
     TGdiObject brush(CreateSolidBrush(color));
     if (!pen || !brush) return;
-    const HGDIOBJ oldPen = SelectObject(dc, pen.Get());
-    const HGDIOBJ oldBrush = SelectObject(dc, brush.Get());
+    TSelected selectedPen(dc, pen.Get());
+    TSelected selectedBrush(dc, brush.Get());
     Polygon(dc, up ? upward : downward, 3);
-    SelectObject(dc, oldBrush);
-    SelectObject(dc, oldPen);
 }
 
 // The toolbar whose font the popups opened from `view` use: the root of the chain when it

@@ -157,9 +157,9 @@ void TDkItemViewer::CalcSize(TCanvas& canvas, int& width, int& height)
         if (ShowsCaption()) {
             if (rotated) {
                 TGdiObject font(CreateRotatedFont(dc));
-                const HGDIOBJ old = font ? SelectObject(dc, font.Get()) : nullptr;
+                std::optional<TSelected> selected;
+                if (font) selected.emplace(dc, font.Get());
                 width += GetTextHeight(dc);
-                if (old) SelectObject(dc, old);
                 height += captionWidth + 6;
             } else {
                 height += tm.tmHeight;

@@ -23,22 +23,6 @@ const DWORD kBrushWhereBlack = 0x00E20746;
 const int kDropdownWidth = 11;
 const int kDropdownArrowRoom = 8;
 
-// Puts back what a DC had selected before.
-class TSelected {
-public:
-    TSelected(HDC dc, HGDIOBJ object) : dc_(dc), old_(SelectObject(dc, object)) {}
-    TSelected(const TSelected&) = delete;
-    TSelected& operator=(const TSelected&) = delete;
-    ~TSelected()
-    {
-        if (old_) SelectObject(dc_, old_);
-    }
-
-private:
-    HDC dc_;
-    HGDIOBJ old_;
-};
-
 COLORREF ToRGB(TColor color)
 {
     if (color == clNone || color == clDefault) return DkPaintSysColor(COLOR_WINDOW);

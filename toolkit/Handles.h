@@ -102,3 +102,19 @@ private:
     HDC dc_;
     int saved_;
 };
+
+// An object selected into a DC for a scope; what the DC had before goes back on every way out.
+class TSelected {
+public:
+    TSelected(HDC dc, HGDIOBJ object) : dc_(dc), old_(SelectObject(dc, object)) {}
+    TSelected(const TSelected&) = delete;
+    TSelected& operator=(const TSelected&) = delete;
+    ~TSelected()
+    {
+        if (old_) SelectObject(dc_, old_);
+    }
+
+private:
+    HDC dc_;
+    HGDIOBJ old_;
+};

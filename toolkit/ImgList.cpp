@@ -9,23 +9,18 @@ namespace {
 // A memory DC with one bitmap selected, put back before the DC goes.
 class TMemoryDC {
 public:
-    TMemoryDC(HDC like, HBITMAP bitmap) : dc_(CreateCompatibleDC(like))
-    {
-        if (!dc_) throw EOutOfResources("Out of system resources");
-        old_ = SelectObject(dc_, bitmap);
-    }
-    ~TMemoryDC()
-    {
-        SelectObject(dc_, old_);
-        DeleteDC(dc_);
-    }
-    TMemoryDC(const TMemoryDC&) = delete;
-    TMemoryDC& operator=(const TMemoryDC&) = delete;
-    HDC Get() const { return dc_; }
+    TMemoryDC(HDC like, HBITMAP bitmap) : dc_(Made(CreateCompatibleDC(like))), selected_(dc_.Get(), bitmap) {}
+    HDC Get() const { return dc_.Get(); }
 
 private:
-    HDC dc_;
-    HGDIOBJ old_ = nullptr;
+    static HDC Made(HDC dc)
+    {
+        if (!dc) throw EOutOfResources("Out of system resources");
+        return dc;
+    }
+
+    TMemoryDCHandle dc_;
+    TSelected selected_;
 };
 
 // Where the source is black the brush paints; where it is white the destination stays.
@@ -151,9 +146,8 @@ void TCustomImageList::DoDraw(int index, TCanvas& canvas, int x, int y, bool ena
         int color, offset;
     } passes[] = {{COLOR_BTNHIGHLIGHT, 1}, {COLOR_BTNSHADOW, 0}};
     for (const auto& pass : passes) {
-        const HGDIOBJ oldBrush = SelectObject(dc, GetSysColorBrush(pass.color));
+        TSelected brush(dc, GetSysColorBrush(pass.color));
         BitBlt(dc, x + pass.offset, y + pass.offset, width_, height_, mono.Get(), 0, 0, kBrushThroughMask);
-        SelectObject(dc, oldBrush);
     }
     SetBkColor(dc, oldBk);
     SetTextColor(dc, oldText);
