@@ -5,6 +5,7 @@
 
 #include "FileSupport.h"
 #include "ScratchFolder.h"
+#include "ScreenCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -182,49 +183,6 @@ TEST(ChooseSplashPalette, Cases)
     }
 }
 
-// The screen as the desktop shows it, in a 24-bit BMP file.
-bool save_screen_rect(const RECT& r, const std::wstring& path)
-{
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP shot = CreateCompatibleBitmap(screen, w, h);
-    HGDIOBJ old = SelectObject(memory, shot);
-    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    SelectObject(memory, old);
-    BITMAPINFOHEADER info{};
-    info.biSize = sizeof info;
-    info.biWidth = w;
-    info.biHeight = h;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    const int stride = (w * 3 + 3) & ~3;
-    std::vector<unsigned char> pixels(static_cast<size_t>(stride) * h);
-    GetDIBits(memory, shot, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-    DeleteObject(shot);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-    const qv::file_handle out(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD done = 0;
-    return out && WriteFile(out.get(), &file, sizeof file, &done, nullptr)
-           && WriteFile(out.get(), &info, sizeof info, &done, nullptr)
-           && WriteFile(out.get(), pixels.data(), static_cast<DWORD>(pixels.size()), &done, nullptr);
-}
-
-std::wstring artifact(const wchar_t* name)
-{
-    wchar_t folder[MAX_PATH] = L"";
-    if (!GetEnvironmentVariableW(L"TAVRIN_ARTIFACTS", folder, MAX_PATH)) GetTempPathW(MAX_PATH, folder);
-    std::wstring path = folder;
-    if (!path.empty() && path.back() != L'\\') path += L'\\';
-    CreateDirectoryW(path.c_str(), nullptr);
-    return path + name;
-}
-
 COLORREF screen_pixel(int x, int y)
 {
     HDC screen = GetDC(nullptr);
@@ -309,7 +267,7 @@ TEST(ShowSplashBitmap, AWindowOfTheBitmapsSizeCentredOnTheDesktop)
         };
         EXPECT_TRUE(pump_until(shows));
         RECT around = {shown.left - 20, shown.top - 20, shown.right + 20, shown.bottom + 20};
-        EXPECT_TRUE(save_screen_rect(around, artifact(c.artifact)));
+        EXPECT_TRUE(SaveScreenRect(around, ArtifactFolder() + c.artifact));
 
         splash.CloseSplash(false);
         EXPECT_TRUE(IsWindow(window));

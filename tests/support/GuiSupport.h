@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Controls.h"
+#include "ScreenCapture.h"
 #include "TestSupport.h"
 
 #include <windows.h>
@@ -10,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -163,47 +163,16 @@ inline bool SaveScreenshot(HWND window, const std::string& path)
 {
     RECT r;
     GetWindowRect(window, &r);
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    SelectObject(memory, old);
-
-    BITMAPINFOHEADER info = {};
-    info.biSize = sizeof info;
-    info.biWidth = w;
-    info.biHeight = h;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    const int stride = (w * 3 + 3) & ~3;
-    std::vector<unsigned char> pixels(stride * h);
-    GetDIBits(memory, bitmap, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    std::fwrite(&file, sizeof file, 1, f);
-    std::fwrite(&info, sizeof info, 1, f);
-    std::fwrite(pixels.data(), 1, pixels.size(), f);
-    std::fclose(f);
-    return true;
+    wchar_t wide[MAX_PATH] = L"";
+    if (!MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH)) return false;
+    return SaveScreenRect(r, wide);
 }
 
 // Where a test leaves what a person should look at (TAVRIN_ARTIFACTS, else the temp folder).
 inline std::string ArtifactPath(const std::string& name)
 {
-    char folder[MAX_PATH] = {};
-    if (!GetEnvironmentVariableA("TAVRIN_ARTIFACTS", folder, MAX_PATH)) GetTempPathA(MAX_PATH, folder);
-    std::string path = folder;
-    if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
-    CreateDirectoryA(path.c_str(), nullptr);
-    return path + name;
+    const std::wstring folder = ArtifactFolder();
+    char narrow[MAX_PATH] = "";
+    WideCharToMultiByte(CP_ACP, 0, folder.c_str(), -1, narrow, MAX_PATH, nullptr, nullptr);
+    return narrow + name;
 }
