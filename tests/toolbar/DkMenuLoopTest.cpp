@@ -10,6 +10,7 @@
 #include "Barrier.h"
 #include "Forms.h"
 #include "GuiSupport.h"
+#include "ItemTestSupport.h"
 #include "UtilWindow.h"
 
 #include <gtest/gtest.h>
@@ -24,12 +25,6 @@
 namespace {
 
 const UINT WM_NEXTSTEP = WM_APP + 41;
-
-// An item with a sub-menu.
-class TMenuItem : public TDkItem {
-public:
-    explicit TMenuItem(TComponent* owner) : TDkItem(owner) { itemStyle_ |= dkisSubmenu; }
-};
 
 // The view's window: it paints the viewers; the fixture gives it its button-down.
 class THost : public TCustomControl {
@@ -227,7 +222,7 @@ TEST_F(MenuLoop, DownDownEnterInAVerticalToolbarClicksTheThirdItem)
 
 TEST_F(MenuLoop, DownDownEnterInASubMenuClicksItsThirdItem)
 {
-    auto* file = Add<TMenuItem>(&root, "&File");
+    auto* file = Add<TSubmenuItem>(&root, "&File");
     Add(&root, "&Edit");
     TColumn column;
     MakeColumn(column, file);
@@ -272,12 +267,12 @@ TEST_F(MenuLoop, KeysOfTheLoopByTheTable)
         SCOPED_TRACE(c.Name);
         view.reset();
         root.Clear();
-        auto* file = Add<TMenuItem>(&root, "&File");
+        auto* file = Add<TSubmenuItem>(&root, "&File");
         Add(file, "&Open");
         Add(file, "&Save");
         Add(file, "&Gone")->SetEnabled(false);
         Add(&root, "&Edit");
-        auto* help = Add<TMenuItem>(&root, "&Help");
+        auto* help = Add<TSubmenuItem>(&root, "&Help");
         Add(help, "&About");
         ShowView(dkvoHorizontal);
         ASSERT_TRUE(PressInTurn(c.Keys));
@@ -296,7 +291,7 @@ TEST_F(MenuLoop, KeysOfTheLoopByTheTable)
 
 TEST_F(MenuLoop, EscapeClosesOneLevelAndTheLoopGoesOn)
 {
-    auto* file = Add<TMenuItem>(&root, "&File");
+    auto* file = Add<TSubmenuItem>(&root, "&File");
     Add(file, "Open");
     Add(file, "Save");
     Add(&root, "&Edit");
@@ -316,7 +311,7 @@ TEST_F(MenuLoop, EscapeClosesOneLevelAndTheLoopGoesOn)
 
 TEST_F(MenuLoop, AClickOutsideEndsTheLoopAndReachesTheWindowClicked)
 {
-    auto* file = Add<TMenuItem>(&root, "&File");
+    auto* file = Add<TSubmenuItem>(&root, "&File");
     Add(file, "Open");
     Add(&root, "&Edit");
     ShowView(dkvoHorizontal);
@@ -337,7 +332,7 @@ TEST_F(MenuLoop, AClickOutsideEndsTheLoopAndReachesTheWindowClicked)
 
 TEST_F(MenuLoop, AClickOnAToolbarItemOpensItsMenuAndAClickInTheMenuRunsTheItem)
 {
-    auto* file = Add<TMenuItem>(&root, "&File");
+    auto* file = Add<TSubmenuItem>(&root, "&File");
     Add(file, "Open");
     TDkItem* save = Add(file, "Save");
     Add(&root, "&Edit");
@@ -367,9 +362,9 @@ TEST_F(MenuLoop, AClickOnAToolbarItemOpensItsMenuAndAClickInTheMenuRunsTheItem)
 // an earlier click's move, which would take the cursor back (see MouseInputAt).
 TEST_F(MenuLoop, MovingAlongTheToolbarWhileAMenuIsOpenOpensTheNextMenu)
 {
-    auto* file = Add<TMenuItem>(&root, "&File");
+    auto* file = Add<TSubmenuItem>(&root, "&File");
     Add(file, "Open");
-    auto* edit = Add<TMenuItem>(&root, "&Edit");
+    auto* edit = Add<TSubmenuItem>(&root, "&Edit");
     Add(edit, "Cut");
     TDkItem* undo = Add(edit, "Undo");
     ShowView(dkvoHorizontal);
@@ -396,9 +391,9 @@ TEST_F(MenuLoop, MovingAlongTheToolbarWhileAMenuIsOpenOpensTheNextMenu)
 
 TEST_F(MenuLoop, RestingOnASubMenuItemOpensItsMenuAfterTheShowDelay)
 {
-    auto* file = Add<TMenuItem>(&root, "&File");
+    auto* file = Add<TSubmenuItem>(&root, "&File");
     Add(file, "Open");
-    auto* recent = Add<TMenuItem>(file, "Recent");
+    auto* recent = Add<TSubmenuItem>(file, "Recent");
     TDkItem* doc = Add(recent, "Doc");
     Add(&root, "&Edit");
     ShowView(dkvoHorizontal);
@@ -442,7 +437,7 @@ TEST_F(MenuLoop, AHandlerThatThrowsStillEndsTheLoopCleanly)
         root.Clear();
         view.reset();
         TDkCustomItem* parent = &root;
-        if (c.SubMenu) parent = Add<TMenuItem>(&root, "&File");
+        if (c.SubMenu) parent = Add<TSubmenuItem>(&root, "&File");
         Add(parent, "A");
         TDkItem* b = Add(parent, "B");
         b->OnSelect = [](TDkCustomItem*, TDkItemViewer*, bool selecting) {

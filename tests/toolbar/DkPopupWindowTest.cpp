@@ -9,6 +9,7 @@
 #include "Forms.h"
 #include "GuiSupport.h"
 #include "ImageTestSupport.h"
+#include "ItemTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -40,12 +41,6 @@ public:
     {
         return Empty(Area) ? TDkSystemChecks::MonitorRectOfPoint(p, workArea) : Area;
     }
-};
-
-// An item that opens its sub-items as a menu.
-class TSubmenuItem : public TDkItem {
-public:
-    explicit TSubmenuItem(TComponent* owner) : TDkItem(owner) { itemStyle_ |= dkisSubmenu; }
 };
 
 struct TSound {

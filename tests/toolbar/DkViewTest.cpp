@@ -7,6 +7,7 @@
 
 #include "Application.h"
 #include "ImgList.h"
+#include "ItemTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,13 +18,6 @@
 #include <vector>
 
 namespace {
-
-// An item with style bits that no published property sets (a sub-menu, a split part).
-class TStyledItem : public TDkItem {
-public:
-    explicit TStyledItem(TComponent* owner) : TDkItem(owner) {}
-    void AddStyle(TDkItemStyle bits) { itemStyle_ |= bits; }
-};
 
 // A hidden top-level window that records what it is sent.
 class THiddenWindow : public TCustomControl {

@@ -7,6 +7,7 @@
 #include "DkImageList.h"
 #include "DkView.h"
 #include "ImageTestSupport.h"
+#include "ItemTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -62,13 +63,6 @@ protected:
         params.Style = WS_POPUP;
         params.Parent = nullptr;
     }
-};
-
-// An item that has a sub-menu (and is a split button) without building one.
-class TTestItem : public TDkItem {
-public:
-    explicit TTestItem(TComponent* owner) : TDkItem(owner) {}
-    void AddStyle(TDkItemStyle bits) { itemStyle_ |= bits; }
 };
 
 // Settings the views read, switched without touching the system's.
@@ -370,7 +364,7 @@ TEST(DkMenuPaint, TheSelectedLineIsFilledInTheMenuHighlight)
         TChecksInPlace checks;
         checks.Checks.Flat = c.flat;
         TPaintRig rig(false, width, height);
-        TTestItem* item = rig.Add<TTestItem>();
+        TStyledItem* item = rig.Add<TStyledItem>();
         item->SetChecked(c.checked);
         if (c.split) item->AddStyle(dkisSubmenu | dkisSplitButton);
         TDkItemViewer* viewer = rig.Place(item, {0, 0, width, height});
@@ -492,7 +486,7 @@ TEST(DkToolbarPaint, DrawsTheDropDownArrow)
         SCOPED_TRACE(c.name);
         TPaintRig rig(true, c.size.cx, c.size.cy);
         rig.View().Orientation = c.orientation;
-        TTestItem* item = rig.Add<TTestItem>();
+        TStyledItem* item = rig.Add<TStyledItem>();
         item->AddStyle(dkisSubmenu | (c.split ? dkisSplitButton : 0));
         item->SetOptions(c.split ? 0 : DkOption(dkoDropdownArrow));
         TDkItemViewer* viewer = rig.Place(item, {0, 0, c.size.cx, c.size.cy});
@@ -531,7 +525,7 @@ TEST(DkViewPaint, DisabledItemsAreShadowedWhereGrayTextWouldNotShow)
         const int width = c.toolbar ? 30 : 100, height = 22;
         TPaintRig rig(c.toolbar, width, height);
         rig.window.SetColor(c.windowColor);
-        TTestItem* item = rig.Add<TTestItem>();
+        TStyledItem* item = rig.Add<TStyledItem>();
         item->AddStyle(dkisSubmenu);
         item->SetOptions(DkOption(dkoDropdownArrow));
         item->SetImages(images.List());
@@ -620,7 +614,7 @@ TEST(DkViewPaint, BufferedAndDirectPaintingLookTheSameAtOddPlaces)
         SCOPED_TRACE(std::to_string(bounds.left) + "," + std::to_string(bounds.top));
         TPaintRig rig(true, 44, 30);
         rig.window.SetColor(clBtnFace);
-        TTestItem* item = rig.Add<TTestItem>();
+        TStyledItem* item = rig.Add<TStyledItem>();
         item->AddStyle(dkisSubmenu);
         item->SetOptions(DkOption(dkoDropdownArrow));
         item->SetImages(images.List());
@@ -691,7 +685,7 @@ TEST(DkViewPaint, LeavesTheCallersDCAsItWas)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TPaintRig rig(c.toolbar, 140, 30);
-        TTestItem* item = rig.Add<TTestItem>();
+        TStyledItem* item = rig.Add<TStyledItem>();
         item->AddStyle(dkisSubmenu | dkisSplitButton);
         item->SetCaption("&Open");
         item->SetShortCut(ShortCut('O', scCtrl));
