@@ -65,10 +65,6 @@ void TDkCustomImageList::Notification(TComponent* component, TOperation operatio
 {
     TCustomImageList::Notification(component, operation);
     if (operation != opRemove) return;
-    // That dropped the notice both ways; a list only leaving its owner may still watch this one.
-    // (While it is being freed it is no longer a TDkCustomImageList.)
-    auto* dk = dynamic_cast<TDkCustomImageList*>(component);
-    if (dk && dk->Watches(this)) FreeNotification(dk);
     if (!Watches(component)) return;
     const struct {
         TCustomImageList** slot;

@@ -349,36 +349,23 @@ TDkView::~TDkView()
 void TDkView::Notification(TComponent* component, TOperation operation)
 {
     TComponent::Notification(component, operation);
-    if (operation != opRemove || !component) return;
-    // Leaving an owner is not an end: keep hearing of that one's end.
-    const bool freed = component->Destroying();
+    // Only an end concerns the view: a component that just leaves its owner stays shown.
+    if (operation != opRemove || !component || !component->Destroying()) return;
     if (component == window_) {
-        if (freed) {
-            // Past its own destructor: its timers went with its window.
-            Timers = 0;
-            window_ = nullptr;
-        } else {
-            window_->FreeNotification(this);
-        }
+        // Past its own destructor: its timers went with its window.
+        Timers = 0;
+        window_ = nullptr;
     }
     if (component == parentItem_) {
-        if (freed) {
-            CloseChildPopups();
-            parentItem_->UnregisterNotification(this);
-            parentItem_ = nullptr;
-            FreeViewers();
-            if (chevronItem_) InsertViewer(ViewerCount(), MakeViewer(chevronItem_));
-        } else {
-            parentItem_->FreeNotification(this);
-        }
+        CloseChildPopups();
+        parentItem_->UnregisterNotification(this);
+        parentItem_ = nullptr;
+        FreeViewers();
+        if (chevronItem_) InsertViewer(ViewerCount(), MakeViewer(chevronItem_));
     }
     if (component == chevronItem_) {
-        if (freed) {
-            if (TDkItemViewer* viewer = Find(chevronItem_)) DeleteViewer(viewer);
-            chevronItem_ = nullptr;
-        } else {
-            chevronItem_->FreeNotification(this);
-        }
+        if (TDkItemViewer* viewer = Find(chevronItem_)) DeleteViewer(viewer);
+        chevronItem_ = nullptr;
     }
 }
 

@@ -100,10 +100,10 @@ void TComponent::EndLoading()
     Loaded();
 }
 
-void TComponent::Notification(TComponent* component, TOperation operation)
-{
-    if (operation == opRemove && component) RemoveFreeNotification(component);
-}
+// Hearing that a component left its owner ends nothing: the notices of each other's end stay
+// until one of the two is freed or lets go (RemoveFreeNotification). Dropping them here left
+// a watcher that kept its pointer untold of the end.
+void TComponent::Notification(TComponent*, TOperation) {}
 
 void TComponent::Loaded() {}
 

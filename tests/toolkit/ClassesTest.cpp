@@ -87,6 +87,30 @@ TEST(Component, FreeNotificationReachesComponentsOfOtherOwners)
     delete port2;
 }
 
+// A watcher that keeps its pointer while the watched one only changes owner still hears of
+// its end: leaving an owner ends no free notice.
+TEST(Component, FreeNotificationOutlivesAMoveToAnotherOwner)
+{
+    struct TKeeper : TComponent {
+        using TComponent::TComponent;
+        TComponent* Watched = nullptr;
+        void Notification(TComponent* component, TOperation operation) override
+        {
+            TComponent::Notification(component, operation);
+            if (operation == opRemove && component == Watched && component->Destroying()) Watched = nullptr;
+        }
+    };
+    TComponent left(nullptr), right(nullptr);
+    auto* port = new TComponent(&left);
+    auto* keeper = new TKeeper(&left);
+    keeper->Watched = port;
+    port->FreeNotification(keeper);
+    right.InsertComponent(port);  // its old siblings hear that it left
+    EXPECT_EQ(keeper->Watched, port);
+    delete port;
+    EXPECT_EQ(keeper->Watched, nullptr);
+}
+
 TEST(Component, NamesAreUniqueAmongSiblings)
 {
     std::vector<std::string> log;
