@@ -5,6 +5,7 @@
 #include "SioSelCom.h"
 #include "StringList.h"
 #include "SysUtils.h"
+#include "ToolbarGlyphs.h"
 
 #include <algorithm>
 #include <exception>
@@ -164,23 +165,7 @@ void TMOXLoadForm::BuildControls()
     Erase = MakeAction(ActionList1, "Erase Test", "Erase test");
     ExitAct = MakeAction(ActionList1, "Exit", "Exit");
 
-    // The toolbar's place: the actions and the two boxes it will hold.
-    OpenBtn = Make<TButton>(this, 6, 6, 60, 26);
-    SaveBtn = Make<TButton>(this, 70, 6, 60, 26);
-    ComPortLbl = MakeLabel(this, 142, 11, "Port:");
-    ComPortCb = MakeBox(this, 176, 8, 70, {});
-    LoadCellLbl = MakeLabel(this, 256, 11, "Load cell:");
-    loadcell_cb = MakeBox(this, 316, 8, 84, {});
-    for (const char* item : LoadCellItems) loadcell_cb->Items().Add(item);
-    DkItem4 = Make<TButton>(this, 412, 6, 80, 26);
-    DkItem8 = Make<TButton>(this, 496, 6, 80, 26);
-    ExitBtn = Make<TButton>(this, 598, 6, 60, 26);
-    const std::pair<TButton*, TAction*> buttons[] = {
-        {OpenBtn, OpenAct}, {SaveBtn, SaveAct}, {DkItem4, Download}, {DkItem8, Erase}, {ExitBtn, ExitAct}};
-    for (const auto& [button, action] : buttons) {
-        button->SetAction(action);
-        button->SetShowHint(true);
-    }
+    BuildToolbar();
 
     ModeGrp = Make<TGroupBox>(this, 8, 44, 150, 150);
     ModeGrp->SetCaption("Test Mode");
@@ -284,12 +269,99 @@ void TMOXLoadForm::BuildControls()
     InstrumentPortPacket->TimeOut = 0;
     InstrumentPortPacket->MaxLength = MaxReplyLength;
 
+    PlaceBelowToolbar();
+
     Protocol = new TDownloadProtocol(this);
     // A tenth of a second: faster than that nobody reads it, and each write of the hint box
     // costs milliseconds.
     hint_ = std::make_unique<TPacedText>(this, [this](const std::string& text) { memHints->SetText(text); }, 100);
     status_ = std::make_unique<TPacedText>(this, [this](const std::string& text) { StatusBar1->Panels(2).SetText(text); },
                                            100);
+}
+
+void TMOXLoadForm::BuildToolbar()
+{
+    DkImageList1 = new TDkImageList(this);
+    DkImageList1->SetImagesBitmapMaskColor(ToolbarGlyphMask);
+    const TGdiObject glyphs(DrawToolbarGlyphs());
+    if (glyphs) DkImageList1->SetImagesBitmap(static_cast<HBITMAP>(glyphs.Get()));
+    const std::pair<TAction*, TToolbarGlyph> images[] = {
+        {OpenAct, tgOpen}, {SaveAct, tgSave}, {Download, tgSend}, {Erase, tgErase}, {ExitAct, tgExit}};
+    for (const auto& [action, glyph] : images) action->SetImageIndex(glyph);
+
+    DkDock1 = new TDkDock(this);
+    DkDock1->SetName("DkDock1");
+    DkDock1->SetParent(this);
+    DkToolbar1 = new TDkToolbar(this);
+    DkToolbar1->SetName("DkToolbar1");
+    DkToolbar1->SetCaption("Toolbar");
+    // Nothing would bring a closed toolbar back, and Send and Erase would go with it.
+    DkToolbar1->SetCloseButton(false);
+    DkToolbar1->SetImages(DkImageList1);
+    DkToolbar1->SetShowHint(true);
+    DkToolbar1->SetDefaultDock(DkDock1);
+    DkToolbar1->SetParent(DkDock1);
+
+    TDkRootItem* items = DkToolbar1->Items();
+    // Open, Save and Exit show their images; Send and Erase, the window's work, their
+    // captions too.
+    auto command = [&](TAction* action, TDkItemDisplayMode mode) {
+        auto* item = new TDkItem(this);
+        // Its own images: found in every view it shows in, the chevron's popup too.
+        item->SetImages(DkImageList1);
+        item->SetAction(action);
+        item->SetDisplayMode(mode);
+        items->Add(item);
+        return item;
+    };
+    auto separator = [&] { items->Add(new TDkSeparatorItem(this)); };
+    auto hosted = [&](TControl* control) {
+        control->SetParent(DkToolbar1);
+        return DkToolbar1->CreateWrapper(items->Count(), control);
+    };
+    auto label = [&](const char* caption) {
+        TLabel* l = new TLabel(this);
+        l->SetCaption(caption);
+        // A little room on each side, between the boxes.
+        l->SetAutoSize(false);
+        l->SetAlignment(taCenter);
+        l->SetWidth(l->Width() + 8);
+        return l;
+    };
+
+    OpenItem = command(OpenAct, dkdmDefault);
+    SaveItem = command(SaveAct, dkdmDefault);
+    separator();
+    ComPortLbl = label("Port:");
+    ComPortLblItem = hosted(ComPortLbl);
+    ComPortCb = MakeBox(this, 0, 0, 70, {});
+    ComPortItem = hosted(ComPortCb);
+    LoadCellLbl = label("Load cell:");
+    LoadCellLblItem = hosted(LoadCellLbl);
+    loadcell_cb = MakeBox(this, 0, 0, 84, {});
+    for (const char* item : LoadCellItems) loadcell_cb->Items().Add(item);
+    LoadCellItem = hosted(loadcell_cb);
+    separator();
+    DkItem4 = command(Download, dkdmImageAndText);
+    DkItem4->SetName("DkItem4");
+    DkItem8 = command(Erase, dkdmImageAndText);
+    DkItem8->SetName("DkItem8");
+    separator();
+    ExitItem = command(ExitAct, dkdmDefault);
+}
+
+void TMOXLoadForm::PlaceBelowToolbar()
+{
+    // The controls keep the places they had below the buttons' strip, unless the dock is
+    // taller than that strip; the window keeps its size.
+    const int gap = 6;
+    int top = ClientHeight();
+    for (int i = 0; i < ControlCount(); ++i)
+        if (TControl* c = Controls(i); c != DkDock1 && c->Align() == alNone) top = std::min(top, c->Top());
+    const int shift = DkDock1->Height() + gap - top;
+    if (shift <= 0) return;
+    for (int i = 0; i < ControlCount(); ++i)
+        if (TControl* c = Controls(i); c != DkDock1 && c->Align() == alNone) c->SetTop(c->Top() + shift);
 }
 
 void TMOXLoadForm::BindEvents()
@@ -357,14 +429,10 @@ void TMOXLoadForm::BindEvents()
     Edit1->OnEnter = [this](TObject*) {
         SetHintText("Enter the test name. You may enter upto 8 characters. You must not use 'empty' as part of the name.");
     };
-    // The mouse over Send or Erase focuses it (the edit left encodes) and explains it.
-    for (const auto& [button, hint] : {std::pair<TButton*, const char*>{DkItem4, SendHint}, {DkItem8, EraseHint}}) {
-        button->OnMouseMove = [this, button = button, hint = hint](TObject*, TShiftState, int, int) {
-            if (button->CanFocus() && !button->Focused()) button->SetFocus();
-            SetHintText(hint);
-        };
-    }
-    for (TWinControl* c : std::initializer_list<TWinControl*>{OpenBtn, SaveBtn, ExitBtn, ModeGrp})
+    DkItem4->OnSelect = [this](TDkCustomItem* s, TDkItemViewer* v, bool selecting) { DkItem4MouseMove(s, v, selecting); };
+    DkItem8->OnSelect = [this](TDkCustomItem* s, TDkItemViewer* v, bool selecting) { DkItem8MouseMove(s, v, selecting); };
+    // The toolbar holds the focus where the buttons held it.
+    for (TWinControl* c : std::initializer_list<TWinControl*>{DkToolbar1, ModeGrp})
         c->OnExit = [this](TObject* s) { ClearHint(s); };
 
     InstrumentPortPacket->OnStringPacket = [this](TObject* s, const std::string& data) {
@@ -750,6 +818,42 @@ void TMOXLoadForm::CommitFocusedEdit()
     if (dynamic_cast<TNumEdit*>(focused) || focused == Edit1) focused->DoExit();
 }
 
+bool TMOXLoadForm::FocusToolbar()
+{
+    // Focus given to a window that is not active would take the activation from another;
+    // a floating toolbar's window passes the activation on, and the focus with it.
+    if (!Visible() || GetActiveWindow() != Handle() || GetParentForm(DkToolbar1) != this) return false;
+    if (DkToolbar1->CanFocus() && !DkToolbar1->Focused()) DkToolbar1->SetFocus();
+    return DkToolbar1->Focused();
+}
+
+bool TMOXLoadForm::LeaveEdit()
+{
+    TWinControl* focused = ActiveControl();
+    if (!focused || !focused->Focused()) return true;
+    auto* edit = dynamic_cast<TNumEdit*>(focused);
+    if (!edit && focused != Edit1) return true;
+    if (!FocusToolbar()) focused->DoExit();
+    return !(edit && edit->ExitCorrected());
+}
+
+void TMOXLoadForm::HoverSendErase(bool selecting, const char* hint)
+{
+    if (!selecting || closing_) return;
+    if (!FocusToolbar()) CommitFocusedEdit();
+    SetHintText(hint);
+}
+
+void TMOXLoadForm::DkItem4MouseMove(TDkCustomItem*, TDkItemViewer*, bool selecting)
+{
+    HoverSendErase(selecting, SendHint);
+}
+
+void TMOXLoadForm::DkItem8MouseMove(TDkCustomItem*, TDkItemViewer*, bool selecting)
+{
+    HoverSendErase(selecting, EraseHint);
+}
+
 bool TMOXLoadForm::LoadTestParam(const std::string& fileName, TStringGrid& grid)
 {
     // The file is read and checked whole before anything changes: a bad file leaves the
@@ -854,7 +958,7 @@ void TMOXLoadForm::SaveActExecute(TObject*)
 
 void TMOXLoadForm::DownloadExecute(TObject*)
 {
-    CommitFocusedEdit();
+    if (!LeaveEdit()) return;
     if (Protocol->Busy()) return;
     if (test_.NameIsEmpty()) {
         ShowMessage("Enter the test name");
@@ -867,7 +971,7 @@ void TMOXLoadForm::DownloadExecute(TObject*)
 
 void TMOXLoadForm::EraseExecute(TObject*)
 {
-    CommitFocusedEdit();
+    if (!LeaveEdit()) return;
     if (Protocol->Busy()) return;
     Protocol->Erase(test_.Slot());
     FinishSequence();

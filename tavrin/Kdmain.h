@@ -5,6 +5,10 @@
 #include "ActnList.h"
 #include "ComCtrls.h"
 #include "Dialogs.h"
+#include "DkDock.h"
+#include "DkImageList.h"
+#include "DkItem.h"
+#include "DkToolbar.h"
 #include "Download.h"
 #include "Forms.h"
 #include "Grids.h"
@@ -63,16 +67,24 @@ public:
     explicit TMOXLoadForm(TComponent* owner);
     ~TMOXLoadForm() override;
 
-    // Where the toolbar will stand: the actions' buttons and the port and load-cell boxes.
-    TButton* OpenBtn;
-    TButton* SaveBtn;
+    // The toolbar, docked at the top: the actions' items and the port and load-cell boxes
+    // with their labels.
+    TDkDock* DkDock1;
+    TDkToolbar* DkToolbar1;
+    TDkImageList* DkImageList1;
+    TDkItem* OpenItem;
+    TDkItem* SaveItem;
     TLabel* ComPortLbl;
     TComboBox* ComPortCb;
     TLabel* LoadCellLbl;
     TComboBox* loadcell_cb;
-    TButton* DkItem4;  // Send Test
-    TButton* DkItem8;  // Erase Test
-    TButton* ExitBtn;
+    TDkControlItem* ComPortLblItem;
+    TDkControlItem* ComPortItem;
+    TDkControlItem* LoadCellLblItem;
+    TDkControlItem* LoadCellItem;
+    TDkItem* DkItem4;  // Send Test
+    TDkItem* DkItem8;  // Erase Test
+    TDkItem* ExitItem;
 
     TGroupBox* ModeGrp;
     TRadioButton* rdoNormal;
@@ -143,6 +155,11 @@ public:
     void EraseExecute(TObject* sender);
     void ExitActExecute(TObject* sender);
     void InstrumentPortPacketStringPacket(TObject* sender, const std::string& data);
+    // The mouse over Send or Erase (the item selected by the toolbar's cursor tracking):
+    // the edit being typed in is left, as for a button taking the focus, and the item's
+    // guidance shows.
+    void DkItem4MouseMove(TDkCustomItem* sender, TDkItemViewer* viewer, bool selecting);
+    void DkItem8MouseMove(TDkCustomItem* sender, TDkItemViewer* viewer, bool selecting);
 
     // Reads or writes the two settings; a settings file that cannot be opened is skipped.
     void ReadWriteSettings(bool read, int& portIndex, int& loadCellIndex);
@@ -166,6 +183,8 @@ public:
 
 private:
     void BuildControls();
+    void BuildToolbar();
+    void PlaceBelowToolbar();
     void BindEvents();
     void ListComPorts();
     void SetSendErase(bool enabled);
@@ -184,6 +203,14 @@ private:
     void SetHintText(const std::string& text);
     // The edit that has the focus runs its exit check and its encoder, as when focus leaves.
     void CommitFocusedEdit();
+    // The focus goes to the docked toolbar, as it went to a button the mouse came over, when
+    // the window is active; false when it did not (a floating toolbar's window cannot keep
+    // it), and the caller runs the exit step of the edit being typed in where it is.
+    bool FocusToolbar();
+    // The focus moves off the edit being typed in; false when its exit check corrected the
+    // entry and takes the focus back, so that nothing acts on it.
+    bool LeaveEdit();
+    void HoverSendErase(bool selecting, const char* hint);
     void UpdateMasks();
     void UpdateSGH();
     void ShowFields();

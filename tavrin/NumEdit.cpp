@@ -100,7 +100,8 @@ void TNumEdit::DoExit()
 {
     if (maximum_ < minimum_) std::swap(maximum_, minimum_);
     const TNumExitCheck check = NumEditExitCheck(Text(), minimum_, maximum_, defVal_, decimals_);
-    if (check.Corrected && !Quiet()) {
+    exitCorrected_ = check.Corrected && !Quiet();
+    if (exitCorrected_) {
         const std::string before = Text();
         SetText(check.Text);
         if (Text() == before) Change();  // the change event fires even when the text stays

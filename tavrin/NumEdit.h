@@ -50,10 +50,14 @@ public:
     virtual void ShowAt(int left, int top, int width, int height);
 
     void DoExit() override;
+    // The last exit check corrected the entry, so the box takes the focus back: a caller
+    // that moved the focus off the box to act on its value must not act.
+    bool ExitCorrected() const { return exitCorrected_; }
 
 private:
     double maximum_ = 9999999.0;
     double minimum_ = -9999999.0;
     double defVal_ = 0;
     int decimals_ = 0;
+    bool exitCorrected_ = false;
 };

@@ -12,13 +12,22 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     KDGlobStartup();
     Application->Title = "Tavrin";
     Application->HelpFile = "";
+    int result = 0;
     try {
         CreateForm<TMOXLoadForm>()->Show();
         PrintStatusDlg = CreateForm<TPrintStatusDlg>();
         Application->Run();
     } catch (...) {
         Application->HandleException(nullptr);
-        return 1;
+        result = 1;
     }
-    return 0;
+    // The forms go while the libraries they use are still there: left to the application
+    // object's own end, among the program's static objects, a dock would find the toolbar
+    // library's hook list gone.
+    try {
+        Application->DestroyComponents();
+    } catch (...) {
+        result = 1;
+    }
+    return result;
 }

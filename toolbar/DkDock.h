@@ -4,7 +4,9 @@
 #pragma once
 
 #include "DkCommon.h"
+#include "DkDockLayout.h"
 #include "Forms.h"
+#include "Handles.h"
 #include "SysUtils.h"
 
 #include <windows.h>
@@ -32,9 +34,6 @@ enum TDkFloatingMode { fmOnTopOfParentForm, fmOnTopOfAllForms };
 using TDkDockableWindowStyles = unsigned char;
 const TDkDockableWindowStyles dkwsResizeEightCorner = 1, dkwsClipCursorWhenResizing = 2;
 
-// How a toolbar gives way when its row is too short.
-enum TDkShrinkMode { dksmNone, dksmWrap, dksmChevron };
-
 // The window's own hit codes: drag handle and borders, close button, floating caption.
 const int DkHitHandle = 2000;
 const int DkHitClose = 2001;
@@ -44,14 +43,38 @@ class TDkDock;
 class TDkCustomDockableWindow;
 class TDkFloatingWindowParent;
 
-// What paints a dock's background (and its toolbars', when the dock asks): a tiled bitmap.
+// What paints a dock's background (and its toolbars', when the dock asks).
 class TDkBasicBackground : public TComponent {
 public:
     using TComponent::TComponent;
+    ~TDkBasicBackground() override;
     virtual bool UsingBackground() const { return false; }
     // Paints `rect` of `dc`, the pattern's origin set off by `origin` so that it lines up
     // across neighbouring controls.
     virtual void PaintBackground(HDC dc, const RECT& rect, POINT origin) { (void)dc, (void)rect, (void)origin; }
+
+protected:
+    // The docks that use it paint again.
+    void Changed();
+
+private:
+    friend class TDkDock;
+    std::vector<TDkDock*> users_;
+};
+
+// A background of one bitmap, tiled from the origin.
+class TDkBackground : public TDkBasicBackground {
+public:
+    using TDkBasicBackground::TDkBasicBackground;
+    HBITMAP Bitmap() const { return static_cast<HBITMAP>(bitmap_.Get()); }
+    // Takes the bitmap over (nullptr: none).
+    void SetBitmap(HBITMAP bitmap);
+    bool UsingBackground() const override;
+    void PaintBackground(HDC dc, const RECT& rect, POINT origin) override;
+
+private:
+    TGdiObject bitmap_;
+    SIZE size_ = {0, 0};
 };
 
 using TDkInsertRemoveEvent = std::function<void(TObject* sender, bool inserting, TDkCustomDockableWindow* bar)>;
@@ -73,6 +96,7 @@ public:
     void SetBackground(TDkBasicBackground* value);
     bool BackgroundOnToolbars() const { return backgroundOnToolbars_; }
     void SetBackgroundOnToolbars(bool value);
+    // Set: a new position leaves the dock's align as the program set it.
     bool FixAlign() const { return fixAlign_; }
     void SetFixAlign(bool value);
 
@@ -95,7 +119,8 @@ public:
     TDkCustomDockableWindow* DraggedWindow = nullptr;  // kept in its place while drag-splitting
     bool DragCanSplit = false;      // set by an arrangement that shortened windows beside the dragged one
     bool DragSplitting = false;
-    bool CommitNewPositions = false;  // the next arrangement stores its rows and positions
+    // The next arrangement stores its rows and positions (outside a drag every one does).
+    bool CommitNewPositions = false;
 
     TDkInsertRemoveEvent OnInsertRemoveBar;
     TDkRequestDockEvent OnRequestDock;
@@ -103,7 +128,12 @@ public:
     void SetParent(TWinControl* parent) override;  // raises inside a dockable window or dock
     void WndProc(TMessage& message) override;
 
+    // The length windows have along the dock: its client width (height when vertical).
+    int AvailableLength();
+
 protected:
+    void CreateParams(TCreateParams& params) override;
+    void CreateWnd() override;
     void Notification(TComponent* component, TOperation operation) override;
     void Loaded() override;
     void Paint() override;
@@ -114,6 +144,10 @@ private:
     void InsertWindow(TDkCustomDockableWindow* window);
     void RemoveWindow(TDkCustomDockableWindow* window);
     void UpdateNonClient();
+    void PaintNonClient(HDC dc);
+    bool HasShownWindow() const;
+    void EraseThroughBackground(TMessage& message);
+    void ArrangeIfLengthChanged();
 
     TDkDockPosition position_ = dpTop;
     bool allowDrag_ = true;
@@ -127,6 +161,8 @@ private:
     std::vector<TDkCustomDockableWindow*> dockList_;
     std::vector<TDkCustomDockableWindow*> visibleList_;
     std::vector<int> rowThickness_;
+    bool arranging_ = false;
+    int lastLength_ = -1;
 };
 
 // Position data go through the caller's reader and writer; the key is the window's name.
@@ -199,6 +235,10 @@ public:
     // Sizes. The non-client size along both axes in the current state (docked: borders
     // and drag handle; floating: none, the frame belongs to the floating parent).
     SIZE NonClientSize();
+    // The same for the window docked in `dock` (nullptr: floating, none).
+    SIZE NonClientSizeFor(TDkDock* dock) const;
+    // The margins between a docked window and its row across both axes (none floating).
+    SIZE Margins() const;
     // The window's size docked in `dock` (nullptr: floating, without the frame).
     virtual SIZE CalcDockedSize(TDkDock* dock);
     SIZE CalcFloatingSize() { return CalcDockedSize(nullptr); }
@@ -239,6 +279,9 @@ public:
 
     void SetParent(TWinControl* parent) override;
     void SetVisible(bool visible) override;
+    // Bounds set by the program give a plain window its base size (its client size).
+    void SetBounds(int left, int top, int width, int height) override;
+    void SetText(const std::string& text) override;  // the floating caption follows
     void WndProc(TMessage& message) override;
 
     // Asked by the arrangement of the dock and by the loops; descendants refine them.
@@ -258,10 +301,12 @@ public:
     virtual void AdjustSizingRect(RECT& rect, int edge);
 
 protected:
+    void CreateParams(TCreateParams& params) override;
+    void CreateWnd() override;
     void Notification(TComponent* component, TOperation operation) override;
     void Loaded() override;
     void Paint() override;
-    // Client area of the window as docked (non-client area drawn by the window itself).
+    // The docked window's border, drag handle and close button (window coordinates).
     virtual void PaintNonClient(HDC dc);
     // Closes the window after OnCloseQuery allowed it (hides it).
     virtual void Close();
@@ -274,6 +319,18 @@ private:
     friend class TDkDragLoop;
     void MoveToDock(TDkDock* dock);
     void MakeFloating();
+    // The drag handle's size in the current dock (0 when the dock allows no dragging).
+    int HandleSize() const;
+    RECT DockedCloseButtonRect();
+    void TrackDockedCloseButton();
+    void DrawDockedCloseButton(HDC dc);
+    void RedrawNonClient();
+    // The floating parent shows while the window, its form and the application do.
+    void UpdateFloatingVisibility();
+    // The floating parent's client took a new size.
+    void FloatingClientSized(int width, int height);
+    void LetGoOfFloatingParent();
+    static void HookProc(TDkHookProcCode code, HWND window, WPARAM wParam, LPARAM lParam);
 
     bool autoResize_ = true;
     int dockPos_ = -1, dockRow_ = 0;
@@ -287,36 +344,14 @@ private:
     TFormBorderStyle borderStyle_ = bsSingle;
     TDkDragHandleStyle dragHandleStyle_ = dhSingle;
     TDkFloatingMode floatingMode_ = fmOnTopOfParentForm;
-    int lastRowSize_ = 0;
-    int updateBounds_ = 0, disableArrange_ = 0, disableMove_ = 0, hidden_ = 0;
-    bool arrangeNeeded_ = false, moved_ = false, inactiveCaption_ = false;
+    int updateBounds_ = 0, disableArrange_ = 0;  // bounds set by the window itself; arranging held off
+    bool arrangeNeeded_ = false;
     POINT floatingPosition_ = {0, 0};
     std::vector<TCustomForm*> dockForms_;
-    bool savedAtRunTime_ = false;
     bool moving_ = false, closeButtonDown_ = false, closeButtonHover_ = false;
     TDkFloatingWindowParent* floatingParent_ = nullptr;
+    POINT baseSize_ = {0, 0};  // the client size the program gave
 };
-
-// The small tool window a floating dockable window lives in.
-class TDkFloatingWindowParent : public TCustomForm {
-public:
-    TDkFloatingWindowParent(TComponent* owner, TDkCustomDockableWindow* window);
-    ~TDkFloatingWindowParent() override;
-    TDkCustomDockableWindow* DockableWindow() const { return window_; }
-    // The caption band and close button in window coordinates.
-    RECT CaptionRect();
-    RECT CloseButtonRect();
-    void WndProc(TMessage& message) override;
-
-protected:
-    void CreateParams(TCreateParams& params) override;
-
-private:
-    TDkCustomDockableWindow* window_;
-};
-
-// The drag-handle size of a style (14 for every style with a close button when docked).
-int DkDragHandleSize(TDkDragHandleStyle style, bool closeButtonWhenDocked);
 
 // The hit code of a point of a floating frame (window coordinates), beside the client.
 struct TDkFloatingFrame {
@@ -329,3 +364,49 @@ struct TDkFloatingFrame {
     bool EightCorners = true;
 };
 int DkFloatingHitTest(const TDkFloatingFrame& frame, POINT p);
+
+// The small tool window a floating dockable window lives in.
+class TDkFloatingWindowParent : public TCustomForm {
+public:
+    TDkFloatingWindowParent(TComponent* owner, TDkCustomDockableWindow* window);
+    ~TDkFloatingWindowParent() override;
+    TDkCustomDockableWindow* DockableWindow() const { return window_; }
+    // The form the window floats for (the owner of this window).
+    TCustomForm* ParentForm() const { return form_; }
+    // The caption band and close button in window coordinates.
+    RECT CaptionRect();
+    RECT CloseButtonRect();
+    // The frame around the client area as the hit test sees it.
+    TDkFloatingFrame Frame();
+    // Sizes the window so that its client area is `client`.
+    void SetClientSizeOf(SIZE client);
+    // Shown without taking the activation.
+    void SetVisible(bool visible) override;
+    void WndProc(TMessage& message) override;
+
+protected:
+    void CreateParams(TCreateParams& params) override;
+    void CreateWnd() override;
+    void Notification(TComponent* component, TOperation operation) override;
+
+private:
+    friend class TDkCustomDockableWindow;
+    void PaintNonClient(HDC dc);
+    HWND OwnerWindow();
+    void UpdateOwner();
+    void TrackCloseButton();
+    void Activated(TMessage& message);
+    void MouseActivated(TMessage& message);
+    // Frees the object now, or once the message being handled has returned.
+    void Dispose();
+
+    TDkCustomDockableWindow* window_;
+    TCustomForm* form_ = nullptr;
+    int handling_ = 0;  // messages being handled (nested)
+    bool disposing_ = false;
+    bool closeDown_ = false, closeHover_ = false;
+};
+
+// The drag-handle size of a style (14 for every style with a close button when docked).
+int DkDragHandleSize(TDkDragHandleStyle style, bool closeButtonWhenDocked);
+

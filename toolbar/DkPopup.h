@@ -1,5 +1,6 @@
 // The top-level window of one popup menu level: it owns its view, paints its border and
-// scroll arrows and forwards the view timers.
+// scroll arrows, forwards the view timers, and shows itself with the system's menu
+// animation (a fade or a slide run by a short-lived thread).
 #pragma once
 
 #include "DkView.h"
@@ -18,7 +19,8 @@ public:
     TDkView* View() const { return view_; }
     unsigned char AnimationDirection = 0;  // 1 from the right, 2 from the left, 4 from the top, 8 from the bottom
 
-    // Shown and hidden without activation and without moving in the z-order.
+    // Shown and hidden without activation and without moving in the z-order; shown through
+    // the animation when the system animates menus.
     void SetVisible(bool visible) override;
     // The hint of the selected viewer: its rectangle (client coordinates) and text; false,
     // with an empty text, when nothing is selected.
@@ -34,9 +36,36 @@ protected:
 private:
     void PaintNonClient(HDC dc);
     void PaintClientOn(HDC dc);
+    bool AnimationWanted() const;
 
     TDkView* view_ = nullptr;
 };
+
+// The animation's messages to its window: a step (lParam: the sequence number of the
+// animation it belongs to) and the end, sent after the last frame.
+const UINT DkAnimationStepMessage = WM_USER + 0x555;   // 2389
+const UINT DkAnimationEndedMessage = WM_USER + 0x556;  // 2390
+
+// One popup animates at a time. True while an animation of `window` (of any window when
+// nullptr) has not ended.
+bool DkPopupAnimating(const TDkPopupWindow* window);
+// Ends the animation of `window` (any when nullptr): the thread is stopped and joined and
+// the whole image shows, without layered style or window region.
+void DkEndPopupAnimation(const TDkPopupWindow* window);
+// Where a slide puts the image of a window of `size` at `level` (0..255) for the direction
+// bits (1 from the right, 2 from the left, 4 from the top, 8 from the bottom).
+POINT DkSlideOffset(unsigned char direction, SIZE size, int level);
+
+// The animation thread's clock: the performance counter, read through these (the system's
+// by default). A frequency below 1000 per second, or none, makes it count in milliseconds
+// with GetTickCount instead.
+struct TDkAnimationClock {
+    BOOL(WINAPI* Frequency)(LARGE_INTEGER* frequency) = nullptr;
+    BOOL(WINAPI* Counter)(LARGE_INTEGER* count) = nullptr;
+};
+// Puts another clock in place for the next animations (nullptr members: the system's);
+// returns the one before.
+TDkAnimationClock SetDkAnimationClock(const TDkAnimationClock& clock);
 
 enum TDkPopupAlignment { dkpaLeft, dkpaRight, dkpaCenter };
 

@@ -4,6 +4,7 @@
 
 #include "DkDock.h"
 #include "DkItem.h"
+#include "DkToolbarSizes.h"
 #include "DkView.h"
 
 #include <windows.h>
@@ -45,6 +46,8 @@ public:
     void SetShrinkMode(TDkShrinkMode value);
     bool SystemFont() const { return systemFont_; }
     void SetSystemFont(bool value);
+    // Kept as the published property; the toolkit runs no idle updates of actions, and the
+    // shortcut search updates the levels it passes whatever this says.
     bool UpdateActions = true;
 
     // A control among the items: a control item owned by the toolbar's owner, inserted
@@ -54,6 +57,11 @@ public:
     bool KeyboardOpen(char key, bool requirePrimaryAccel);
     // The shortcut search of the toolbar's tree; true when an item took the key.
     bool IsShortCut(MSG& msg);
+    // The hint of the viewer at `point` (client coordinates): its bounds and its item's hint
+    // as shown; false, with an empty hint, over no viewer.
+    bool GetHintInfo(POINT point, RECT& rect, std::string& hint);
+    // The sizes a floating toolbar can take (client sizes, the unwrapped one first).
+    std::vector<TDkFloatingSize> FloatingSizes();
 
     TDkShortCutEvent OnShortCut;
 
@@ -75,9 +83,31 @@ protected:
     void Notification(TComponent* component, TOperation operation) override;
     void Loaded() override;
     void Paint() override;
+    void FontChanged() override;
     bool SetCursorFor(int hitCode) override;
 
 private:
+    class TOwnView;
+    struct TResizeData;
+
+    // What the view's layout gets where the toolbar stands (`dock` nullptr: floating, or
+    // on its form when it neither floats nor docks).
+    TDkShrinkFacts ShrinkFactsFor(TDkDock* dock);
+    // The view laid out again where the toolbar stands; the dock or the form learns of a
+    // new size.
+    void ViewChanged();
+    void WrapControls();
+    void UpdateHint();
+    // The menu loop of the toolbar's view and what follows it.
+    void RunLoop(bool startWithMouseDown, bool keyboardMode);
+    void UpdateMainWindowHook();
+    // The form the toolbar belongs to (the one it floats for), nullptr when none.
+    TCustomForm* FormOfToolbar();
+    int CheckedFloatingWidth(int width);
+    SIZE FloatingFrameExtra();
+    static bool MainWindowHook(TMessage& message);
+    static void GetMessageHook(TDkHookProcCode code, HWND window, WPARAM wParam, LPARAM lParam);
+
     TDkRootItem* items_ = nullptr;
     TDkChevronItem* chevronItem_ = nullptr;
     TDkToolbarView* view_ = nullptr;
@@ -85,6 +115,7 @@ private:
     int disableAlignArrange_ = 0;
     int floatingWidth_ = 0;
     bool ignoreMouseLeave_ = false;
+    bool mouseLeaveRequested_ = false;
     int lastWrappedLines_ = 0;
     bool menuBar_ = false;
     bool processShortCuts_ = false;
@@ -92,8 +123,9 @@ private:
     TDkShrinkMode shrinkMode_ = dksmChevron;
     bool systemFont_ = true;
     POINT baseSize_ = {0, 0};
-    struct TResizeData;
     std::unique_ptr<TResizeData> resizeData_;
+    // Expires with the toolbar: code after a loop knows whether the toolbar outlived it.
+    std::shared_ptr<int> life_ = std::make_shared<int>(0);
 };
 
 class TDkToolbar : public TDkCustomToolbar {

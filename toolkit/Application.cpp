@@ -5,6 +5,8 @@
 #include "SysUtils.h"
 #include "UtilWindow.h"
 
+#include <algorithm>
+
 const DWORD MainThreadID = GetCurrentThreadId();
 
 namespace {
@@ -74,6 +76,33 @@ void TApplication::Dispatch(MSG& msg)
 void TApplication::AddMessageFilter(std::function<bool(MSG&)> filter)
 {
     filters_.push_back(std::move(filter));
+}
+
+int TApplication::HookMainWindow(TMainWindowHook hook)
+{
+    mainWindowHooks_.emplace_back(++nextHookId_, std::move(hook));
+    return nextHookId_;
+}
+
+void TApplication::UnhookMainWindow(int id)
+{
+    for (auto it = mainWindowHooks_.begin(); it != mainWindowHooks_.end(); ++it)
+        if (it->first == id) {
+            mainWindowHooks_.erase(it);
+            return;
+        }
+}
+
+bool TApplication::CallMainWindowHooks(TMessage& message)
+{
+    // A hook may unhook itself or others while it runs.
+    const auto hooks = mainWindowHooks_;
+    for (const auto& [id, hook] : hooks) {
+        const bool listed = std::any_of(mainWindowHooks_.begin(), mainWindowHooks_.end(),
+                                        [id = id](const auto& entry) { return entry.first == id; });
+        if (listed && hook(message)) return true;
+    }
+    return false;
 }
 
 bool TApplication::HelpContext(int context)

@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // What a modal message box would show; the sink returns the button pressed (IDOK, IDYES...).
@@ -20,6 +21,11 @@ struct TMessageRequest {
 using TMessageSink = std::function<int(const TMessageRequest& request)>;
 
 class TCustomForm;
+struct TMessage;
+
+// needed by toolbar: a hook on the notifications the application's main window gets
+// (CM_APPKEYDOWN, CM_APPSYSCOMMAND); true when it handled the message.
+using TMainWindowHook = std::function<bool(TMessage& message)>;
 
 // Answers a help request; the default calls WinHelp.
 using THelpSink = std::function<bool(const std::string& helpFile, UINT command, ULONG_PTR data)>;
@@ -63,6 +69,11 @@ public:
     // A filter sees each message before it is dispatched; true means it took the message.
     void AddMessageFilter(std::function<bool(MSG&)> filter);
 
+    // needed by toolbar: hooks run in the order they came until one handles the message.
+    int HookMainWindow(TMainWindowHook hook);  // an identifier for UnhookMainWindow
+    void UnhookMainWindow(int id);
+    bool CallMainWindowHooks(TMessage& message);
+
     TExceptionEvent OnException;
     TMessageEvent OnMessage;
 
@@ -70,6 +81,8 @@ private:
     bool ProcessMessage(MSG& msg);
     void Dispatch(MSG& msg);
     std::vector<std::function<bool(MSG&)>> filters_;
+    std::vector<std::pair<int, TMainWindowHook>> mainWindowHooks_;  // needed by toolbar
+    int nextHookId_ = 0;
 
     bool terminated_ = false;
     TMessageSink sink_;

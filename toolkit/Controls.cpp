@@ -323,16 +323,19 @@ void TWinControl::DestroyHandle()
 {
     if (!handle_) return;
     HWND window = handle_;
-    // Children's windows die with ours; their objects stay and can make new ones.
-    for (TControl* c : controls_)
-        if (auto* w = dynamic_cast<TWinControl*>(c)) {
-            if (w->handle_) {
+    // Children's windows die with ours, and theirs with them (needed by dock: a dock's windows
+    // are the form's grandchildren); the objects stay and can make new ones.
+    std::function<void(TWinControl*)> detach = [&](TWinControl* parent) {
+        for (TControl* c : parent->controls_)
+            if (auto* w = dynamic_cast<TWinControl*>(c); w && w->handle_) {
+                detach(w);
                 w->text_ = w->Text();
                 RemovePropA(w->handle_, ControlProperty);
                 SetWindowLongPtrA(w->handle_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(w->defProc_));
                 w->handle_ = nullptr;
             }
-        }
+    };
+    detach(this);
     text_ = Text();
     SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(defProc_));
     RemovePropA(window, ControlProperty);
@@ -485,6 +488,16 @@ void TWinControl::WndProc(TMessage& m)
         }
         break;
     }
+    case WM_SYSCOMMAND:
+        // needed by toolbar: the system gives an Alt+character to the focused child itself;
+        // its form decides what opens (as for the menu key alone, which goes to the form).
+        if ((m.WParam & 0xFFF0) == SC_KEYMENU && handle_ && (GetWindowLongA(handle_, GWL_STYLE) & WS_CHILD)) {
+            if (TCustomForm* form = GetParentForm(this); form && form != this && form->HandleAllocated()) {
+                m.Result = SendMessageA(form->Handle(), WM_SYSCOMMAND, m.WParam, m.LParam);
+                return;
+            }
+        }
+        break;
     case CM_FOCUSBACK:
         if (CanFocus()) SetFocus();
         focusBackPending = nullptr;  // after: the control that lost the focus may not take it back
@@ -545,6 +558,28 @@ void TWinControl::RemoveControl(TControl* control)
 void TWinControl::SetParent(TWinControl* parent)
 {
     if (parent == parent_) return;
+    // needed by dock: a window that moves to a parent with a window keeps its own, and its
+    // children keep their state (a combo box its items and selection).
+    if (handle_ && parent && parent->handle_ && parent != this) {
+        TCustomForm* oldForm = GetParentForm(this);
+        if (TWinControl* old = parent_) {
+            old->controls_.erase(std::remove(old->controls_.begin(), old->controls_.end(), this), old->controls_.end());
+            parent_ = nullptr;
+            old->AlignControls();
+        }
+        ::SetParent(handle_, parent->handle_);
+        parent->InsertControl(this);
+        if (oldForm && oldForm != GetParentForm(this)) {
+            std::function<void(TWinControl*)> forget = [&](TWinControl* w) {
+                oldForm->ForgetControl(w);
+                for (TControl* c : w->controls_)
+                    if (auto* child = dynamic_cast<TWinControl*>(c)) forget(child);
+            };
+            forget(this);
+        }
+        UpdateHintTool();
+        return;
+    }
     if (handle_) DestroyHandle();
     TControl::SetParent(parent);
 }

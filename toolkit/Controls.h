@@ -38,6 +38,12 @@ enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 const UINT CM_BASE = WM_APP + 0x3B00;
 const UINT CM_FOCUSBACK = CM_BASE + 1;  // a control takes the focus back after its exit check
 const UINT CM_RELEASE = CM_BASE + 2;    // a form frees itself after its message has returned
+// needed by toolbar: what the application's main-window hooks are told, and what a form
+// offers its controls.
+const UINT CM_APPKEYDOWN = CM_BASE + 3;     // a key down for a form (LParam: the MSG); Result 1 takes it
+const UINT CM_APPSYSCOMMAND = CM_BASE + 4;  // a form's keyboard-menu command (LParam: its TMessage)
+const UINT CM_DIALOGKEY = CM_BASE + 5;      // a key (WParam) shown to every control; Result 1 stops it
+const UINT CM_DIALOGCHAR = CM_BASE + 6;     // an Alt+character (WParam) for the first control that takes it
 
 class TControl;
 class TWinControl;

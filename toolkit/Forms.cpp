@@ -8,8 +8,24 @@
 
 namespace {
 
-// Keys for a form go through its action shortcuts and the dialog manager's Tab, arrow,
-// Enter and Escape handling, as in a dialog box.
+// needed by toolbar: the controls of a form, depth first, are offered a message until one
+// answers non-zero; true when one did.
+bool OfferToControls(TWinControl* parent, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    for (int i = 0; i < parent->ControlCount(); ++i) {
+        auto* control = dynamic_cast<TWinControl*>(parent->Controls(i));
+        if (!control) continue;
+        if (control->Perform(message, wParam, lParam) != 0) return true;
+        // The handler may have taken the control away.
+        if (i < parent->ControlCount() && parent->Controls(i) == control &&
+            OfferToControls(control, message, wParam, lParam))
+            return true;
+    }
+    return false;
+}
+
+// Keys for a form go through its action shortcuts, the application's main-window hooks
+// and the dialog manager's Tab, arrow, Enter and Escape handling, as in a dialog box.
 bool FormKeyFilter(MSG& msg)
 {
     if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST || !msg.hwnd) return false;
@@ -23,7 +39,14 @@ bool FormKeyFilter(MSG& msg)
         if (s & ssCtrl) shift |= scCtrl;
         if (s & ssAlt) shift |= scAlt;
         if (form->IsShortCut(ShortCut(static_cast<unsigned short>(msg.wParam), shift))) return true;
+        // needed by toolbar
+        TMessage note{CM_APPKEYDOWN, msg.wParam, reinterpret_cast<LPARAM>(&msg), 0};
+        if (Application->CallMainWindowHooks(note)) return true;
+        // The menu key goes on to the system once the controls have seen it.
+        if (msg.wParam == VK_MENU) OfferToControls(form, CM_DIALOGKEY, msg.wParam, msg.lParam);
     }
+    // needed by toolbar: an Alt+character the first control that wants it takes.
+    if (msg.message == WM_SYSCHAR && OfferToControls(form, CM_DIALOGCHAR, msg.wParam, msg.lParam)) return true;
     return IsDialogMessageA(root, &msg) != 0;
 }
 
@@ -339,6 +362,16 @@ void TCustomForm::WndProc(TMessage& m)
     case WM_ERASEBKGND:
         EraseBackground(m);
         return;
+    case WM_SYSCOMMAND:
+        // needed by toolbar: the application's hooks may take a keyboard-menu command.
+        if ((m.WParam & 0xFFF0) == SC_KEYMENU) {
+            TMessage note{CM_APPSYSCOMMAND, 0, reinterpret_cast<LPARAM>(&m), 0};
+            if (Application->CallMainWindowHooks(note)) {
+                m.Result = 0;
+                return;
+            }
+        }
+        break;
     }
     TWinControl::WndProc(m);
 }

@@ -72,6 +72,16 @@ struct TMemoryDCTraits {  // CreateCompatibleDC
     static Handle Invalid() { return nullptr; }
     static void Close(Handle h) { DeleteDC(h); }
 };
+// needed by anim: a window's DC from GetDC or GetWindowDC, given back to its window.
+struct TWindowDCTraits {
+    struct Handle {
+        HWND Window;
+        HDC DC;
+        bool operator==(const Handle&) const = default;
+    };
+    static Handle Invalid() { return {nullptr, nullptr}; }
+    static void Close(Handle h) { ReleaseDC(h.Window, h.DC); }
+};
 struct TFindHandleTraits {
     using Handle = HANDLE;
     static Handle Invalid() { return INVALID_HANDLE_VALUE; }
@@ -86,6 +96,14 @@ using TWindowHandle = TOwnedHandle<TWindowTraits>;
 using TGdiObject = TOwnedHandle<TGdiObjectTraits>;
 using TFindHandle = TOwnedHandle<TFindHandleTraits>;
 using TMemoryDCHandle = TOwnedHandle<TMemoryDCTraits>;
+using TWindowDCHandle = TOwnedHandle<TWindowDCTraits>;  // needed by anim
+
+// needed by anim: the whole-window DC of `window`; empty when the system gives none.
+inline TWindowDCHandle WindowDCOf(HWND window)
+{
+    const HDC dc = GetWindowDC(window);
+    return dc ? TWindowDCHandle(TWindowDCTraits::Handle{window, dc}) : TWindowDCHandle();
+}
 
 // Not a handle, but held the same way: a painter leaves a DC's state as it found it on every way out.
 class TSavedDC {

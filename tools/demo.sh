@@ -3,8 +3,9 @@
 #   tools/demo.sh [tavrin|setup|all]     (default all)
 # tavrin: start the simulated VR7 on a pty linked as COM1 and run tavrin with that port
 # chosen. With a display of your own (DISPLAY set and answering) the window shows there until
-# you close it. Without one it runs under Xvfb: the demo presses "Erase Test", prints what the
-# instrument received, saves the screen as build/demo/tavrin.png and closes the window.
+# you close it. Without one it runs under Xvfb: the demo clicks "Erase Test" on the toolbar,
+# prints what the instrument received, saves the screen as build/demo/tavrin.png and closes
+# the window.
 # Closing the window stops the instrument.
 # setup: lay out a small sample package (setup.ini, a language file, a splash picture, the
 # sample engine) in build/demo/setup and run setup.exe on it: once to a started installation,
@@ -46,7 +47,9 @@ bash "$root/tools/session.sh" "$build" \
   wine "$build/bin/tavrin.exe" </dev/null >/dev/null 2>&1 &
   program=$!
   wine "$build/bin/wintool.exe" wait "$title" 30000
-  wine "$build/bin/wintool.exe" click "$title" "Erase Test"
+  # Erase Test is a toolbar item, without a window of its own: the mouse goes along the
+  # toolbar until the window shows the item'\''s guidance, and clicks there.
+  wine "$build/bin/wintool.exe" hoverclick "$title" 15 "To erase a test"
   # Until the window says the erase is done (the third reply has come in), at most 10 s.
   for _ in $(seq 1 100); do
     wine "$build/bin/wintool.exe" text "$title" | grep -q "erased" && break

@@ -130,6 +130,7 @@ TEST_F(MainWindow, ChoosingNoneClosesThePortAndDisablesSendAndErase)
     EXPECT_FALSE(form->Download->Enabled());
     EXPECT_FALSE(form->Erase->Enabled());
     EXPECT_FALSE(form->DkItem4->Enabled());
+    EXPECT_FALSE(form->DkItem8->Enabled());
 }
 
 // The wire, exactly, for a download and an erase on each kind of link.
@@ -304,23 +305,36 @@ TEST_F(MainWindow, EnteringAFieldShowsItsGuidance)
     EXPECT_EQ(form->memHints->Text(), "");
 }
 
-TEST_F(MainWindow, TheMouseOverSendOrEraseFocusesItAndExplains)
+// Send and Erase run from a keyboard path too (the chevron's popup): they leave the edit
+// being typed in first, and an entry that its exit check corrects keeps the focus there and
+// stops them. Sent again, the corrected value goes out.
+TEST_F(MainWindow, AnEntryTheExitCheckCorrectsStopsSendAndErase)
 {
-    WriteSettings(1, 0);
-    Start();
-    ASSERT_TRUE(form->DkItem4->Enabled());
-    form->NumEdit1->SetFocus();
-    PumpPending();
-    form->NumEdit1->SetText(Local("0.25"));
-    form->DkItem4->Perform(WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
-    PumpPending();
-    EXPECT_TRUE(form->DkItem4->Focused());
-    EXPECT_EQ(form->Test().PGM().substr(8, 2), "0B") << "the edit was left, so it encoded";
-    EXPECT_EQ(form->memHints->Text().rfind("User defined tests are stored in memory slots within the VR7.", 0), 0u);
-    form->DkItem8->Perform(WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
-    PumpPending();
-    EXPECT_TRUE(form->DkItem8->Focused());
-    EXPECT_EQ(form->memHints->Text().rfind("To erase a test from one of the VR7's memory slots", 0), 0u);
+    TTestModel bound(0);
+    bound.Encode(nfTarget, Local("101.6"));
+    const std::string corrected = "TXTHOST0\rTXTNAME00BIG\r" + bound.PGM() + "\r";
+    for (TAction* TMOXLoadForm::*action : {&TMOXLoadForm::Download, &TMOXLoadForm::Erase}) {
+        Start();
+        ChoosePort(com);
+        SetName("BIG");
+        const bool send = action == &TMOXLoadForm::Download;
+        form->nedt_targetval->SetFocus();
+        PumpPending();
+        form->nedt_targetval->SetText("500");
+        const size_t before = Transcript().size();
+        (form->*action)->Execute();
+        PumpPending();  // the focus coming back
+        EXPECT_EQ(Transcript().substr(before), "") << send;
+        EXPECT_TRUE(form->nedt_targetval->Focused()) << send;
+        EXPECT_EQ(form->nedt_targetval->Text(), Local("101.6")) << send;
+        EXPECT_EQ(Texts(), std::vector<std::string>{"Invalid entry. Entry must be between   0 and 101."}) << send;
+        sink.Requests.clear();
+        form->Download->Execute();
+        EXPECT_EQ(Transcript().substr(before), corrected) << send;
+        EXPECT_TRUE(sink.Requests.empty()) << sink.Requests[0].Text;
+        delete form;
+        form = nullptr;
+    }
 }
 
 TEST_F(MainWindow, ClosingDuringAWaitEndsItAndThenCloses)

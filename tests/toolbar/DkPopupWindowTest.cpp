@@ -32,6 +32,7 @@ public:
 
     bool IsWindowsXPOrLater() override { return XP; }
     bool FlatMenusInUse() override { return Flat; }
+    bool MenuAnimation() override { return false; }  // the animations have tests of their own
     bool MenuDropAlignmentRight() override { return false; }
     RECT MonitorRectOfRect(const RECT& r, bool workArea) override
     {

@@ -4,6 +4,11 @@
 //   wintool text TITLE        print the texts of the window and its children
 //   wintool close TITLE       press OK on a dialog box, else ask the window to close
 //   wintool click TITLE TEXT  press the window's button that shows TEXT
+//   wintool hoverclick TITLE Y PREFIX
+//                             move the real mouse along the window's client row Y, left to
+//                             right, until a child window's text starts with PREFIX (what
+//                             the program shows for the thing under the cursor), and click
+//                             there: for a toolbar item, which has no window of its own
 //   wintool hold TITLE        keep a hidden window of that title until ended: Wine's desktop
 //                             lives as long as a window is on it, so the desktop process
 //                             is started once, by this, not again by each program after a
@@ -169,6 +174,67 @@ HWND WaitForTopLevel(const char* title, DWORD limit)
     return window;
 }
 
+struct PrefixSearch {
+    std::wstring prefix;
+    bool found;
+};
+
+BOOL CALLBACK MatchPrefix(HWND child, LPARAM data)
+{
+    try {
+        auto* s = reinterpret_cast<PrefixSearch*>(data);
+        if (AskedText(child).compare(0, s->prefix.size(), s->prefix) == 0) {
+            s->found = true;
+            return FALSE;
+        }
+        return TRUE;
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+INPUT MouseAt(POINT at, DWORD flags)
+{
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    INPUT in = {};
+    in.type = INPUT_MOUSE;
+    in.mi.dx = at.x * 65535 / (w - 1);
+    in.mi.dy = at.y * 65535 / (h - 1);
+    // Every event carries its position: under Wine's desktop a late echo of a move can put
+    // the cursor back where it was.
+    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
+    return in;
+}
+
+int HoverClick(HWND window, int y, const char* prefix)
+{
+    PrefixSearch search{{}, false};
+    const int length = MultiByteToWideChar(CP_UTF8, 0, prefix, -1, nullptr, 0);
+    search.prefix.resize(length > 0 ? length - 1 : 0);
+    if (length > 1) MultiByteToWideChar(CP_UTF8, 0, prefix, -1, search.prefix.data(), length);
+    SetForegroundWindow(window);
+    RECT client{};
+    GetClientRect(window, &client);
+    for (int x = 0; x < client.right; x += 4) {
+        POINT at{x, y};
+        ClientToScreen(window, &at);
+        INPUT move = MouseAt(at, 0);
+        SendInput(1, &move, sizeof move);
+        // The program answers the move in its own time; another process gives no event to
+        // wait on.
+        for (int look = 0; look < 10 && !search.found; ++look) {
+            Sleep(10);
+            EnumChildWindows(window, MatchPrefix, reinterpret_cast<LPARAM>(&search));
+        }
+        if (search.found) {
+            INPUT click[2] = {MouseAt(at, MOUSEEVENTF_LEFTDOWN), MouseAt(at, MOUSEEVENTF_LEFTUP)};
+            return SendInput(2, click, sizeof(INPUT)) == 2 ? 0 : 1;
+        }
+    }
+    std::fprintf(stderr, "wintool: nothing along row %d shows \"%s\"\n", y, prefix);
+    return 1;
+}
+
 bool IsDialogBox(HWND window)
 {
     char name[64] = {};
@@ -185,7 +251,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: wintool wait|text|close|click|hold|children|list TITLE [MS|TEXT]\n");
+        std::fprintf(stderr, "usage: wintool wait|text|close|click|hoverclick|hold|children|list TITLE [MS|TEXT|Y PREFIX]\n");
         return 2;
     }
     const std::string verb = argv[1];
@@ -227,6 +293,7 @@ int main(int argc, char** argv)
         PostMessageA(search.found, BM_CLICK, 0, 0);
         return 0;
     }
+    if (verb == "hoverclick" && argc > 4) return HoverClick(window, std::atoi(argv[3]), argv[4]);
     std::fprintf(stderr, "wintool: unknown verb %s\n", verb.c_str());
     return 2;
 }
