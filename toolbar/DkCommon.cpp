@@ -712,6 +712,32 @@ int GetTextHeight(HDC dc)
     return tm.tmHeight;
 }
 
+bool DkNonClientMetrics(NONCLIENTMETRICSA& metrics)
+{
+    metrics = {};
+    metrics.cbSize = offsetof(NONCLIENTMETRICSA, lfMessageFont) + sizeof(LOGFONTA);
+    return SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0) != FALSE;
+}
+
+void DkAssignMenuFont(TFont& font)
+{
+    NONCLIENTMETRICSA metrics;
+    if (!DkNonClientMetrics(metrics)) return;
+    const LOGFONTA& lf = metrics.lfMenuFont;
+    if (lf.lfFaceName[0]) font.SetName(lf.lfFaceName);
+    if (lf.lfHeight != 0) {
+        const HDC screen = GetDC(nullptr);
+        const int ppi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+        if (screen) ReleaseDC(nullptr, screen);
+        const int points = MulDiv(lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight, 72, ppi);
+        if (points > 0) font.SetSize(points);
+    }
+    TFontStyles style = 0;
+    if (lf.lfWeight >= FW_BOLD) style |= fsBold;
+    if (lf.lfItalic) style |= fsItalic;
+    font.SetStyle(style);
+}
+
 int DivRoundUp(int dividend, int divisor)
 {
     if (divisor == 0) return 0;

@@ -99,6 +99,12 @@ int DkDrawText(HDC dc, const std::string& text, RECT& rect, UINT format);
 int GetTextWidth(HDC dc, const std::string& text, bool prefix);
 int GetTextHeight(HDC dc);
 
+// The system's non-client metrics, asked in the size that systems before Vista take too
+// (without the padded border width); false when the system gives none.
+bool DkNonClientMetrics(NONCLIENTMETRICSA& metrics);
+// Makes `font` the system's menu font; leaves it as it is when the system gives none.
+void DkAssignMenuFont(TFont& font);
+
 // Division rounded away from zero when not exact.
 int DivRoundUp(int dividend, int divisor);
 

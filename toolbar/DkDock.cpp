@@ -44,15 +44,7 @@ bool applicationInactive = false;
 
 const char* RegisteredFloatingClass()
 {
-    static const bool registered = [] {
-        WNDCLASSA wc = {};
-        wc.style = CS_DBLCLKS;
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-        wc.lpszClassName = FloatingClass;
-        return RegisterClassA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    }();
+    static const bool registered = RegisterPlainWindowClass(FloatingClass);
     if (!registered) throw EOutOfResources("Cannot register the floating window class");
     return FloatingClass;
 }
@@ -888,7 +880,12 @@ void TDkCustomDockableWindow::UpdateFloatingVisibility()
     TDkFloatingWindowParent* floating = floatingParent_;
     if (!floating_ || !floating) return;
     bool show = Visible();
-    if (TCustomForm* form = floating->form_) show = show && form->HandleAllocated() && IsWindowVisible(form->Handle());
+    if (TCustomForm* form = floating->form_) {
+        // A form between its old window and its new one says nothing about showing: the
+        // application going inactive meanwhile must not hide the floating window for good.
+        if (!form->HandleAllocated()) return;
+        show = show && IsWindowVisible(form->Handle());
+    }
     if (applicationInactive && HideWhenInactive) show = false;
     floating->SetVisible(show);
 }
@@ -1259,20 +1256,7 @@ void TDkCustomDockableWindow::WndProc(TMessage& m)
         HandleWMPrint(handle_, m, [this](HWND, HDC dc) { PaintNonClient(dc); });
         return;
     case WM_PRINTCLIENT:
-        HandleWMPrintClient(
-            [this](HDC dc) {
-                TCanvas& canvas = Canvas();
-                canvas.Font.Assign(&Font());
-                canvas.SetHandle(dc);
-                try {
-                    Paint();
-                } catch (...) {
-                    canvas.SetHandle(nullptr);
-                    throw;
-                }
-                canvas.SetHandle(nullptr);
-            },
-            m);
+        HandleWMPrintClient([this](HDC dc) { PaintOn(dc); }, m);
         return;
     case WM_NCHITTEST:
         DefaultHandler(m);
@@ -1503,11 +1487,9 @@ void TDkFloatingWindowParent::PaintNonClient(HDC dc)
     RECT text = band;
     text.left += 2;
     if (!Empty(button)) text.right = button.left - 2;
-    NONCLIENTMETRICSA metrics = {};
-    metrics.cbSize = offsetof(NONCLIENTMETRICSA, lfMessageFont) + sizeof(LOGFONTA);
+    NONCLIENTMETRICSA metrics;
     TGdiObject font;
-    if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0))
-        font.Reset(CreateFontIndirectA(&metrics.lfSmCaptionFont));
+    if (DkNonClientMetrics(metrics)) font.Reset(CreateFontIndirectA(&metrics.lfSmCaptionFont));
     {
         TSavedDC textState(dc);
         if (font) SelectObject(dc, font.Get());

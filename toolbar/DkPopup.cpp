@@ -52,25 +52,7 @@ TFont& SharedPopupFont()
 {
     static TFont* const font = [] {
         auto* f = new TFont;
-        // The size without the padded border width, which systems before Vista refuse.
-        NONCLIENTMETRICSA metrics = {};
-        metrics.cbSize = offsetof(NONCLIENTMETRICSA, lfMessageFont) + sizeof(LOGFONTA);
-        if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)) {
-            const LOGFONTA& lf = metrics.lfMenuFont;
-            if (lf.lfFaceName[0]) f->SetName(lf.lfFaceName);
-            if (lf.lfHeight != 0) {
-                const HDC screen = GetDC(nullptr);
-                const int ppi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-                if (screen) ReleaseDC(nullptr, screen);
-                const int pixels = lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
-                const int points = MulDiv(pixels, 72, ppi);
-                if (points > 0) f->SetSize(points);
-            }
-            TFontStyles style = 0;
-            if (lf.lfWeight >= FW_BOLD) style |= fsBold;
-            if (lf.lfItalic) style |= fsItalic;
-            f->SetStyle(style);
-        }
+        DkAssignMenuFont(*f);
         return f;
     }();
     return *font;
@@ -539,20 +521,6 @@ void TDkPopupWindow::PaintNonClient(HDC dc)
     }
 }
 
-void TDkPopupWindow::PaintClientOn(HDC dc)
-{
-    TCanvas& canvas = Canvas();
-    canvas.Font.Assign(&Font());
-    canvas.SetHandle(dc);
-    try {
-        Paint();
-    } catch (...) {
-        canvas.SetHandle(nullptr);
-        throw;
-    }
-    canvas.SetHandle(nullptr);
-}
-
 void TDkPopupWindow::Paint()
 {
     if (!view_) return;
@@ -591,7 +559,7 @@ void TDkPopupWindow::WndProc(TMessage& m)
         HandleWMPrint(handle_, m, [this](HWND, HDC dc) { PaintNonClient(dc); });
         return;
     case WM_PRINTCLIENT:
-        HandleWMPrintClient([this](HDC dc) { PaintClientOn(dc); }, m);
+        HandleWMPrintClient([this](HDC dc) { PaintOn(dc); }, m);
         return;
     case WM_TIMER:
         if (m.WParam >= DkViewTimerBase && m.WParam <= DkViewTimerBase + dkvtScrollDown) {

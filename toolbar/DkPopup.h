@@ -35,7 +35,6 @@ protected:
 
 private:
     void PaintNonClient(HDC dc);
-    void PaintClientOn(HDC dc);
     bool AnimationWanted() const;
 
     TDkView* view_ = nullptr;

@@ -37,28 +37,6 @@ bool Listed(const TDkCustomToolbar* toolbar)
     return std::find(list.begin(), list.end(), toolbar) != list.end();
 }
 
-// The system's menu font, as the popups use it.
-void AssignSystemFont(TFont& font)
-{
-    // The size without the padded border width, which systems before Vista refuse.
-    NONCLIENTMETRICSA metrics = {};
-    metrics.cbSize = offsetof(NONCLIENTMETRICSA, lfMessageFont) + sizeof(LOGFONTA);
-    if (!SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)) return;
-    const LOGFONTA& lf = metrics.lfMenuFont;
-    if (lf.lfFaceName[0]) font.SetName(lf.lfFaceName);
-    if (lf.lfHeight != 0) {
-        const HDC screen = GetDC(nullptr);
-        const int ppi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-        if (screen) ReleaseDC(nullptr, screen);
-        const int points = MulDiv(lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight, 72, ppi);
-        if (points > 0) font.SetSize(points);
-    }
-    TFontStyles style = 0;
-    if (lf.lfWeight >= FW_BOLD) style |= fsBold;
-    if (lf.lfItalic) style |= fsItalic;
-    font.SetStyle(style);
-}
-
 // The shortcut of a key message: the key with the shift state of its time.
 TShortCut ShortCutOfKey(const MSG& msg)
 {
@@ -161,7 +139,7 @@ TDkCustomToolbar::TDkCustomToolbar(TComponent* owner) : TDkCustomDockableWindow(
     view_->BackgroundColor = clBtnFace;
     DockableWindowStyles &= static_cast<TDkDockableWindowStyles>(~(dkwsResizeEightCorner | dkwsClipCursorWhenResizing));
     SetColor(clBtnFace);
-    AssignSystemFont(Font());
+    DkAssignMenuFont(Font());
     SetBounds(Left(), Top(), 23, 22);
 }
 
@@ -215,7 +193,7 @@ void TDkCustomToolbar::SetSystemFont(bool value)
 {
     if (value == systemFont_) return;
     systemFont_ = value;
-    if (value) AssignSystemFont(Font());
+    if (value) DkAssignMenuFont(Font());
 }
 
 void TDkCustomToolbar::SetMenuBar(bool value)

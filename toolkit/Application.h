@@ -23,7 +23,7 @@ using TMessageSink = std::function<int(const TMessageRequest& request)>;
 class TCustomForm;
 struct TMessage;
 
-// needed by toolbar: a hook on the notifications the application's main window gets
+// A hook on the notifications the application's main window gets
 // (CM_APPKEYDOWN, CM_APPSYSCOMMAND); true when it handled the message.
 using TMainWindowHook = std::function<bool(TMessage& message)>;
 
@@ -69,7 +69,7 @@ public:
     // A filter sees each message before it is dispatched; true means it took the message.
     void AddMessageFilter(std::function<bool(MSG&)> filter);
 
-    // needed by toolbar: hooks run in the order they came until one handles the message.
+    // Hooks run in the order they came until one handles the message.
     int HookMainWindow(TMainWindowHook hook);  // an identifier for UnhookMainWindow
     void UnhookMainWindow(int id);
     bool CallMainWindowHooks(TMessage& message);
@@ -81,7 +81,7 @@ private:
     bool ProcessMessage(MSG& msg);
     void Dispatch(MSG& msg);
     std::vector<std::function<bool(MSG&)>> filters_;
-    std::vector<std::pair<int, TMainWindowHook>> mainWindowHooks_;  // needed by toolbar
+    std::vector<std::pair<int, TMainWindowHook>> mainWindowHooks_;
     int nextHookId_ = 0;
 
     bool terminated_ = false;

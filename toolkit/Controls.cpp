@@ -11,6 +11,17 @@
 
 #include <algorithm>
 
+bool RegisterPlainWindowClass(const char* name)
+{
+    WNDCLASSA wc = {};
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.lpszClassName = name;
+    return RegisterClassA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
 namespace {
 
 const char* const ControlProperty = "TToolkitControl";
@@ -20,15 +31,7 @@ TWinControl* focusBackPending = nullptr;
 
 void RegisterToolkitClass()
 {
-    static const bool registered = [] {
-        WNDCLASSA wc = {};
-        wc.style = CS_DBLCLKS;
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-        wc.lpszClassName = WindowClass;
-        return RegisterClassA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    }();
+    static const bool registered = RegisterPlainWindowClass(WindowClass);
     if (!registered) throw EOutOfResources("Cannot register the toolkit's window class");
 }
 
@@ -323,8 +326,8 @@ void TWinControl::DestroyHandle()
 {
     if (!handle_) return;
     HWND window = handle_;
-    // Children's windows die with ours, and theirs with them (needed by dock: a dock's windows
-    // are the form's grandchildren); the objects stay and can make new ones.
+    // Children's windows die with ours, and theirs with them (a dock's windows are
+    // the form's grandchildren); the objects stay and can make new ones.
     std::function<void(TWinControl*)> detach = [&](TWinControl* parent) {
         for (TControl* c : parent->controls_)
             if (auto* w = dynamic_cast<TWinControl*>(c); w && w->handle_) {
@@ -489,7 +492,7 @@ void TWinControl::WndProc(TMessage& m)
         break;
     }
     case WM_SYSCOMMAND:
-        // needed by toolbar: the system gives an Alt+character to the focused child itself;
+        // The system gives an Alt+character to the focused child itself;
         // its form decides what opens (as for the menu key alone, which goes to the form).
         if ((m.WParam & 0xFFF0) == SC_KEYMENU && handle_ && (GetWindowLongA(handle_, GWL_STYLE) & WS_CHILD)) {
             if (TCustomForm* form = GetParentForm(this); form && form != this && form->HandleAllocated()) {
@@ -558,7 +561,7 @@ void TWinControl::RemoveControl(TControl* control)
 void TWinControl::SetParent(TWinControl* parent)
 {
     if (parent == parent_) return;
-    // needed by dock: a window that moves to a parent with a window keeps its own, and its
+    // A window that moves to a parent with a window keeps its own, and its
     // children keep their state (a combo box its items and selection).
     if (handle_ && parent && parent->handle_ && parent != this) {
         TCustomForm* oldForm = GetParentForm(this);
@@ -763,22 +766,31 @@ void TWinControl::DoExit()
 
 TCustomControl::TCustomControl(TComponent* owner) : TWinControl(owner) {}
 
+void TCustomControl::PaintOn(HDC dc)
+{
+    canvas_.Font.Assign(&font_);
+    canvas_.SetHandle(dc);
+    try {
+        Paint();
+    } catch (...) {
+        canvas_.SetHandle(nullptr);
+        throw;
+    }
+    canvas_.SetHandle(nullptr);
+}
+
 void TCustomControl::WndProc(TMessage& m)
 {
     switch (m.Msg) {
     case WM_PAINT: {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(handle_, &ps);
-        canvas_.Font.Assign(&font_);
-        canvas_.SetHandle(dc);
         try {
-            Paint();
+            PaintOn(dc);
         } catch (...) {
-            canvas_.SetHandle(nullptr);
             EndPaint(handle_, &ps);
             throw;
         }
-        canvas_.SetHandle(nullptr);
         EndPaint(handle_, &ps);
         m.Result = 0;
         return;

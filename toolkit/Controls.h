@@ -38,7 +38,7 @@ enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 const UINT CM_BASE = WM_APP + 0x3B00;
 const UINT CM_FOCUSBACK = CM_BASE + 1;  // a control takes the focus back after its exit check
 const UINT CM_RELEASE = CM_BASE + 2;    // a form frees itself after its message has returned
-// needed by toolbar: what the application's main-window hooks are told, and what a form
+// What the application's main-window hooks are told, and what a form
 // offers its controls.
 const UINT CM_APPKEYDOWN = CM_BASE + 3;     // a key down for a form (LParam: the MSG); Result 1 takes it
 const UINT CM_APPSYSCOMMAND = CM_BASE + 4;  // a form's keyboard-menu command (LParam: its TMessage)
@@ -267,9 +267,16 @@ public:
 
 protected:
     virtual void Paint() {}
+    // Paint, through the canvas, on a DC of the caller's (a WM_PAINT's, a print's).
+    void PaintOn(HDC dc);
 
 private:
     TCanvas canvas_;
 };
 
 TCustomForm* GetParentForm(TControl* control);
+
+// Registers a window class as the toolkit's own: double clicks, the arrow cursor and the
+// default window procedure, which a control's window replaces. False when the system
+// refuses; a class already there counts as registered.
+bool RegisterPlainWindowClass(const char* name);

@@ -8,7 +8,7 @@
 
 namespace {
 
-// needed by toolbar: the controls of a form, depth first, are offered a message until one
+// The controls of a form, depth first, are offered a message until one
 // answers non-zero; true when one did.
 bool OfferToControls(TWinControl* parent, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -39,13 +39,13 @@ bool FormKeyFilter(MSG& msg)
         if (s & ssCtrl) shift |= scCtrl;
         if (s & ssAlt) shift |= scAlt;
         if (form->IsShortCut(ShortCut(static_cast<unsigned short>(msg.wParam), shift))) return true;
-        // needed by toolbar
+        // A key the main window's hooks take (a toolbar's menu-bar mode) goes no further.
         TMessage note{CM_APPKEYDOWN, msg.wParam, reinterpret_cast<LPARAM>(&msg), 0};
         if (Application->CallMainWindowHooks(note)) return true;
         // The menu key goes on to the system once the controls have seen it.
         if (msg.wParam == VK_MENU) OfferToControls(form, CM_DIALOGKEY, msg.wParam, msg.lParam);
     }
-    // needed by toolbar: an Alt+character the first control that wants it takes.
+    // An Alt+character the first control that wants it takes.
     if (msg.message == WM_SYSCHAR && OfferToControls(form, CM_DIALOGCHAR, msg.wParam, msg.lParam)) return true;
     return IsDialogMessageA(root, &msg) != 0;
 }
@@ -363,7 +363,7 @@ void TCustomForm::WndProc(TMessage& m)
         EraseBackground(m);
         return;
     case WM_SYSCOMMAND:
-        // needed by toolbar: the application's hooks may take a keyboard-menu command.
+        // The application's hooks may take a keyboard-menu command.
         if ((m.WParam & 0xFFF0) == SC_KEYMENU) {
             TMessage note{CM_APPSYSCOMMAND, 0, reinterpret_cast<LPARAM>(&m), 0};
             if (Application->CallMainWindowHooks(note)) {

@@ -72,7 +72,7 @@ struct TMemoryDCTraits {  // CreateCompatibleDC
     static Handle Invalid() { return nullptr; }
     static void Close(Handle h) { DeleteDC(h); }
 };
-// needed by anim: a window's DC from GetDC or GetWindowDC, given back to its window.
+// A window's DC from GetDC or GetWindowDC, given back to its window.
 struct TWindowDCTraits {
     struct Handle {
         HWND Window;
@@ -96,9 +96,9 @@ using TWindowHandle = TOwnedHandle<TWindowTraits>;
 using TGdiObject = TOwnedHandle<TGdiObjectTraits>;
 using TFindHandle = TOwnedHandle<TFindHandleTraits>;
 using TMemoryDCHandle = TOwnedHandle<TMemoryDCTraits>;
-using TWindowDCHandle = TOwnedHandle<TWindowDCTraits>;  // needed by anim
+using TWindowDCHandle = TOwnedHandle<TWindowDCTraits>;
 
-// needed by anim: the whole-window DC of `window`; empty when the system gives none.
+// The whole-window DC of `window`; empty when the system gives none.
 inline TWindowDCHandle WindowDCOf(HWND window)
 {
     const HDC dc = GetWindowDC(window);

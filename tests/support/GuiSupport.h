@@ -2,20 +2,79 @@
 // dialog boxes answered from another thread, and screenshots of the Xvfb screen.
 #pragma once
 
+#include "Barrier.h"
 #include "Controls.h"
 #include "ScreenCapture.h"
 #include "TestSupport.h"
+#include "UtilWindow.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
+
+inline POINT CentreOf(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
+
+// A modal loop that a failed step leaves running would hang the test: once the time is up,
+// the watchdog takes the capture away, which ends the loop, and says so.
+class TLoopWatchdog {
+public:
+    explicit TLoopWatchdog(UINT ms)
+    {
+        fired_ = false;
+        timer_ = SetTimer(nullptr, 0, ms, &TLoopWatchdog::Fire);
+    }
+    TLoopWatchdog(const TLoopWatchdog&) = delete;
+    TLoopWatchdog& operator=(const TLoopWatchdog&) = delete;
+    ~TLoopWatchdog() { KillTimer(nullptr, timer_); }
+
+    static bool Fired() { return fired_; }
+
+private:
+    static void CALLBACK Fire(HWND, UINT, UINT_PTR, DWORD)
+    {
+        Guarded([] {
+            fired_ = true;
+            ReleaseCapture();
+        });
+    }
+
+    inline static bool fired_ = false;
+    UINT_PTR timer_ = 0;
+};
+
+// Steps run one at a time from inside a modal loop the test has started: each `Post` runs
+// the next step added once the loop's queue gets to it.
+class TLoopSteps {
+public:
+    TLoopSteps()
+        : window_([this](UINT message, WPARAM, LPARAM, LRESULT& result) {
+              if (message != WM_APP + 41) return false;
+              if (!steps_.empty()) {
+                  const std::function<void()> step = std::move(steps_.front());
+                  steps_.pop_front();
+                  step();
+              }
+              result = 0;
+              return true;
+          })
+    {
+    }
+
+    void Add(std::function<void()> step) { steps_.push_back(std::move(step)); }
+    void Post() const { PostMessageA(window_.Handle(), WM_APP + 41, 0, 0); }
+
+private:
+    std::deque<std::function<void()>> steps_;
+    TUtilWindow window_;
+};
 
 // A real mouse event at a point of the screen. Each carries its position: under Wine's
 // virtual desktop the X server's echo of an earlier move can arrive late and put the cursor
@@ -68,7 +127,7 @@ inline testing::AssertionResult ClickAt(TWinControl* control)
     PumpPending();
     RECT r;
     GetWindowRect(target, &r);
-    return ClickScreen({(r.left + r.right) / 2, (r.top + r.bottom) / 2}, target);
+    return ClickScreen(CentreOf(r), target);
 }
 
 // Posts the characters to the window as typed keys would arrive, and handles them.

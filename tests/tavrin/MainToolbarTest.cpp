@@ -22,15 +22,9 @@
 
 namespace {
 
-const UINT WM_NEXTSTEP = WM_APP + 42;
 const char* const EraseTranscript = "TXTHOST0\rTXTNAME00EMPTY\rPGM1000101100010000001011\r";
 const char* const SendHintStart = "User defined tests are stored in memory slots within the VR7.";
 const char* const EraseHintStart = "To erase a test from one of the VR7's memory slots";
-
-POINT CentreOf(const RECT& r)
-{
-    return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-}
 
 RECT WindowRect(HWND window)
 {
@@ -46,42 +40,21 @@ public:
     bool MenuFade() override { return false; }
 };
 
-bool watchdogFired = false;
-
-void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD)
-{
-    Guarded([] {
-        watchdogFired = true;
-        ReleaseCapture();
-    });
-}
-
 class Toolbar : public MainWindow {
 protected:
     void SetUp() override
     {
         MainWindow::SetUp();
-        watchdogFired = false;
         checks_ = SetDkSystem(&noAnimation_);
         sound_ = SetDkSoundPlayer([](const char*) {});
-        stepper_ = std::make_unique<TUtilWindow>([this](UINT message, WPARAM, LPARAM, LRESULT& result) {
-            if (message != WM_NEXTSTEP) return false;
-            if (!steps_.empty()) {
-                const std::function<void()> step = steps_.front();
-                steps_.pop_front();
-                step();
-            }
-            result = 0;
-            return true;
-        });
         // Away from every window: a window appearing under the cursor would select an item.
         SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 2, GetSystemMetrics(SM_CYSCREEN) - 2);
-        watchdog_ = SetTimer(nullptr, 0, 15000, Watchdog);
+        watchdog_ = std::make_unique<TLoopWatchdog>(15000);
     }
 
     void TearDown() override
     {
-        KillTimer(nullptr, watchdog_);
+        watchdog_.reset();
         MainWindow::TearDown();
         form = nullptr;
         PumpPending();
@@ -107,8 +80,8 @@ protected:
     // Runs `step` once the message being handled (and what it started) lets the queue go on.
     void NextStep(std::function<void()> step)
     {
-        steps_.push_back(std::move(step));
-        PostMessageA(stepper_->Handle(), WM_NEXTSTEP, 0, 0);
+        steps_.Add(std::move(step));
+        steps_.Post();
     }
 
     // What the screen shows of the windows, together, after they have painted.
@@ -129,9 +102,8 @@ protected:
     }
 
 private:
-    std::unique_ptr<TUtilWindow> stepper_;
-    std::deque<std::function<void()>> steps_;
-    UINT_PTR watchdog_ = 0;
+    TLoopSteps steps_;
+    std::unique_ptr<TLoopWatchdog> watchdog_;
     TNoAnimation noAnimation_;
     TDkSystemChecks* checks_ = nullptr;
     TDkSoundPlayer sound_ = nullptr;
@@ -200,7 +172,7 @@ TEST_F(Toolbar, SendClickedWhileATargetIsTypedSendsTheTypedTarget)
     ASSERT_TRUE(ClickScreen(CentreOfItem(form->DkItem4), form->DkToolbar1->Handle()));
     EXPECT_TRUE(PumpUntil([&] { return Transcript() == expected; }, 10000)) << Transcript();
     EXPECT_EQ(form->memHints->Text(), "Done");
-    EXPECT_FALSE(watchdogFired);
+    EXPECT_FALSE(TLoopWatchdog::Fired());
     EXPECT_TRUE(sink.Requests.empty()) << sink.Requests[0].Text;
 }
 
@@ -242,7 +214,7 @@ TEST_F(Toolbar, EraseTestPickedFromTheChevronRunsTheErase)
     EXPECT_TRUE(pictured);
     EXPECT_EQ(form->memHints->Text(), "Test no. 0 erased");
     EXPECT_EQ(view->OpenPopup(), nullptr);
-    EXPECT_FALSE(watchdogFired);
+    EXPECT_FALSE(TLoopWatchdog::Fired());
     EXPECT_TRUE(sink.Requests.empty()) << sink.Requests[0].Text;
 }
 

@@ -216,8 +216,6 @@ private:
     std::thread thread_;
 };
 
-bool watchdogFired = false;
-
 // What a resize asked of the cursor's clip, an empty rectangle for a release: Wine accepts
 // a clip and ignores it.
 std::vector<RECT> clips;
@@ -227,15 +225,6 @@ BOOL WINAPI RecordClip(const RECT* area)
     return TRUE;
 }
 
-// A loop that never ends loses the capture, which ends it.
-void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD)
-{
-    Guarded([] {
-        watchdogFired = true;
-        ReleaseCapture();
-    });
-}
-
 // What the GUI thread does when the script posts it a code.
 enum TPostedCode : WORD { pcQuit = 1, pcReleaseCapture = 2, pcRecord = 3 };
 
@@ -243,7 +232,6 @@ class DockDrag : public testing::Test {
 protected:
     void SetUp() override
     {
-        watchdogFired = false;
         clips.clear();
         clip_ = SetDkClipCursor(RecordClip);
         ASSERT_TRUE(taken.Installed());
@@ -276,12 +264,12 @@ protected:
         SetForegroundWindow(window);
         ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == window && GetActiveWindow() == window; }));
         PumpPending();
-        watchdog_ = SetTimer(nullptr, 0, 20000, Watchdog);
+        watchdog_ = std::make_unique<TLoopWatchdog>(20000);
     }
 
     void TearDown() override
     {
-        KillTimer(nullptr, watchdog_);
+        watchdog_.reset();
         delete form;
         PumpPending();
         poster_.reset();
@@ -295,7 +283,7 @@ protected:
         TInputScript script(taken, poster_->Handle(), std::move(steps));
         EXPECT_TRUE(PumpUntil([&] { return script.Finished() && !first->Moving() && !GetCapture(); }, 30000));
         EXPECT_EQ(script.Failure(), "");
-        EXPECT_FALSE(watchdogFired);
+        EXPECT_FALSE(TLoopWatchdog::Fired());
         PumpPending();
     }
 
@@ -390,7 +378,7 @@ protected:
 
 private:
     std::unique_ptr<TUtilWindow> poster_;
-    UINT_PTR watchdog_ = 0;
+    std::unique_ptr<TLoopWatchdog> watchdog_;
     int spot_ = 0;
     TDkClipCursorProc clip_ = nullptr;
 };

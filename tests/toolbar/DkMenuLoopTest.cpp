@@ -24,8 +24,6 @@
 
 namespace {
 
-const UINT WM_NEXTSTEP = WM_APP + 41;
-
 // The view's window: it paints the viewers; the fixture gives it its button-down.
 class THost : public TCustomControl {
 public:
@@ -58,18 +56,6 @@ public:
     bool MenuFade() override { return false; }
 };
 
-bool watchdogFired = false;
-
-void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD)
-{
-    Guarded([] {
-        watchdogFired = true;
-        ReleaseCapture();
-    });
-}
-
-POINT CentreOf(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
-
 // Each key pressed and let go before the next, as typed.
 testing::AssertionResult PressInTurn(const std::vector<WORD>& keys)
 {
@@ -90,19 +76,8 @@ class MenuLoop : public testing::Test {
 protected:
     void SetUp() override
     {
-        watchdogFired = false;
         sound_ = SetDkSoundPlayer([](const char*) {});
         checks_ = SetDkSystem(&noAnimation_);
-        stepper_ = std::make_unique<TUtilWindow>([this](UINT message, WPARAM, LPARAM, LRESULT& result) {
-            if (message != WM_NEXTSTEP) return false;
-            if (!steps.empty()) {
-                const std::function<void()> step = steps.front();
-                steps.pop_front();
-                step();
-            }
-            result = 0;
-            return true;
-        });
         form = new TForm(Application);
         form->SetCaption("Menu loop");
         form->SetBounds(100, 100, 420, 320);
@@ -114,12 +89,12 @@ protected:
         other->SetBounds(10, 200, 200, 60);
         // Away from every window: a window appearing under the cursor would move the selection.
         SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 2, GetSystemMetrics(SM_CYSCREEN) - 2);
-        watchdog_ = SetTimer(nullptr, 0, 15000, Watchdog);
+        watchdog_ = std::make_unique<TLoopWatchdog>(15000);
     }
 
     void TearDown() override
     {
-        KillTimer(nullptr, watchdog_);
+        watchdog_.reset();
         view.reset();
         root.Clear();
         delete form;
@@ -182,23 +157,22 @@ protected:
         TDkLoopResult result;
         view->Select(view->FirstSelectable(false), false);
         view->RunMenuLoop(false, true, result, false);
-        EXPECT_FALSE(watchdogFired);
+        EXPECT_FALSE(TLoopWatchdog::Fired());
         return result;
     }
 
-    void NextStep() { PostMessageA(stepper_->Handle(), WM_NEXTSTEP, 0, 0); }
+    void NextStep() { steps.Post(); }
 
     TDkRootItem root{nullptr};
     std::unique_ptr<TDkView> view;
     TForm* form = nullptr;
     THost* host = nullptr;
     TRecorder* other = nullptr;
-    std::deque<std::function<void()>> steps;
+    TLoopSteps steps;
     int loopsRun = 0;
 
 private:
-    std::unique_ptr<TUtilWindow> stepper_;
-    UINT_PTR watchdog_ = 0;
+    std::unique_ptr<TLoopWatchdog> watchdog_;
     TDkSoundPlayer sound_ = nullptr;
     TNoAnimation noAnimation_;
     TDkSystemChecks* checks_ = nullptr;
@@ -319,7 +293,7 @@ TEST_F(MenuLoop, AClickOutsideEndsTheLoopAndReachesTheWindowClicked)
     GetWindowRect(other->Handle(), &r);
     // Sent once the menu is open, from inside the loop.
     file->OnPopup = [&](TDkCustomItem*, bool) {
-        steps.push_back([&] { EXPECT_TRUE(ClickScreen(CentreOf(r), other->Handle())); });
+        steps.Add([&] { EXPECT_TRUE(ClickScreen(CentreOf(r), other->Handle())); });
         NextStep();
     };
     const TDkLoopResult result = RunFromKeyboard();
@@ -340,7 +314,7 @@ TEST_F(MenuLoop, AClickOnAToolbarItemOpensItsMenuAndAClickInTheMenuRunsTheItem)
     save->OnClick = [&](TObject*) { saved = true; };
     ShowView(dkvoHorizontal);
     file->OnPopup = [&](TDkCustomItem*, bool) {
-        steps.push_back([&] {
+        steps.Add([&] {
             TDkView* menu = view->OpenView();
             ASSERT_NE(menu, nullptr);
             TDkItemViewer* viewer = menu->Find(save);
@@ -350,9 +324,9 @@ TEST_F(MenuLoop, AClickOnAToolbarItemOpensItsMenuAndAClickInTheMenuRunsTheItem)
         NextStep();
     };
     ASSERT_TRUE(ClickScreen(CentreOf(view->Find(file)->ScreenBounds()), host->Handle()));
-    EXPECT_TRUE(PumpUntil([&] { return saved || watchdogFired; }, 20000));
+    EXPECT_TRUE(PumpUntil([&] { return saved || TLoopWatchdog::Fired(); }, 20000));
     EXPECT_TRUE(saved);
-    EXPECT_FALSE(watchdogFired);
+    EXPECT_FALSE(TLoopWatchdog::Fired());
     EXPECT_EQ(loopsRun, 1);
     EXPECT_EQ(view->OpenPopup(), nullptr);
     EXPECT_EQ(GetCapture(), nullptr);
@@ -369,11 +343,11 @@ TEST_F(MenuLoop, MovingAlongTheToolbarWhileAMenuIsOpenOpensTheNextMenu)
     TDkItem* undo = Add(edit, "Undo");
     ShowView(dkvoHorizontal);
     file->OnPopup = [&](TDkCustomItem*, bool) {
-        steps.push_back([&] { EXPECT_TRUE(MoveScreen(CentreOf(view->Find(edit)->ScreenBounds()))); });
+        steps.Add([&] { EXPECT_TRUE(MoveScreen(CentreOf(view->Find(edit)->ScreenBounds()))); });
         NextStep();
     };
     edit->OnPopup = [&](TDkCustomItem*, bool) {
-        steps.push_back([&] {
+        steps.Add([&] {
             EXPECT_EQ(view->Selected(), view->Find(edit));
             TDkView* menu = view->OpenView();
             ASSERT_NE(menu, nullptr);
@@ -398,7 +372,7 @@ TEST_F(MenuLoop, RestingOnASubMenuItemOpensItsMenuAfterTheShowDelay)
     Add(&root, "&Edit");
     ShowView(dkvoHorizontal);
     file->OnPopup = [&](TDkCustomItem*, bool) {
-        steps.push_back([&] {
+        steps.Add([&] {
             TDkView* menu = view->OpenView();
             ASSERT_NE(menu, nullptr);
             EXPECT_TRUE(MoveScreen(CentreOf(menu->Find(recent)->ScreenBounds())));
@@ -406,7 +380,7 @@ TEST_F(MenuLoop, RestingOnASubMenuItemOpensItsMenuAfterTheShowDelay)
         NextStep();
     };
     recent->OnPopup = [&](TDkCustomItem*, bool) {
-        steps.push_back([&] {
+        steps.Add([&] {
             TDkView* menu = view->OpenView();
             ASSERT_NE(menu, nullptr);
             TDkView* sub = menu->OpenView();
@@ -446,7 +420,7 @@ TEST_F(MenuLoop, AHandlerThatThrowsStillEndsTheLoopCleanly)
         ShowView(c.SubMenu ? dkvoHorizontal : dkvoVertical);
         ASSERT_TRUE(PressKeys({VK_DOWN}));
         EXPECT_THROW(RunFromKeyboard(), std::runtime_error);
-        EXPECT_FALSE(watchdogFired);
+        EXPECT_FALSE(TLoopWatchdog::Fired());
         EXPECT_EQ(GetCapture(), nullptr);
         EXPECT_EQ(view->State & dkvsModal, 0);
         EXPECT_EQ(view->OpenPopup(), nullptr);

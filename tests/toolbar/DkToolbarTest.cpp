@@ -26,8 +26,6 @@
 
 namespace {
 
-const UINT WM_NEXTSTEP = WM_APP + 41;
-
 // Popups show at once, and underlines show only where the library shows them itself.
 class TTestChecks : public TDkSystemChecks {
 public:
@@ -35,18 +33,6 @@ public:
     bool MenuFade() override { return false; }
     bool KeyboardCuesAlwaysShown() override { return false; }
 };
-
-bool watchdogFired = false;
-
-void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD)
-{
-    Guarded([] {
-        watchdogFired = true;
-        ReleaseCapture();
-    });
-}
-
-POINT CentreOf(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
 
 // Paints what waits to be painted now, before a screenshot; the wait that does not wait
 // hands what was drawn to the screen (Wine keeps it in the window's surface until then).
@@ -105,20 +91,9 @@ class ToolbarWindow : public testing::Test {
 protected:
     void SetUp() override
     {
-        watchdogFired = false;
         sound_ = SetDkSoundPlayer([](const char*) {});
         checks_ = SetDkSystem(&checks);
         mainForm_ = Application->MainForm;
-        stepper_ = std::make_unique<TUtilWindow>([this](UINT message, WPARAM, LPARAM, LRESULT& result) {
-            if (message != WM_NEXTSTEP) return false;
-            if (!steps.empty()) {
-                const std::function<void()> step = steps.front();
-                steps.pop_front();
-                step();
-            }
-            result = 0;
-            return true;
-        });
         form = new TForm(Application);
         form->SetCaption("Toolbar test");
         form->SetBounds(100, 100, 560, 240);
@@ -139,13 +114,13 @@ protected:
         edit->SetBounds(10, 150, 120, 22);
         // Away from every window: a window appearing under the cursor would move the selection.
         SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 2, GetSystemMetrics(SM_CYSCREEN) - 2);
-        watchdog_ = SetTimer(nullptr, 0, 15000, Watchdog);
+        watchdog_ = std::make_unique<TLoopWatchdog>(15000);
     }
 
     void TearDown() override
     {
-        KillTimer(nullptr, watchdog_);
-        EXPECT_FALSE(watchdogFired);
+        watchdog_.reset();
+        EXPECT_FALSE(TLoopWatchdog::Fired());
         Application->MainForm = mainForm_;
         delete form;
         PumpPending();
@@ -163,10 +138,19 @@ protected:
         PumpPending();
     }
 
+    // The toolbar floating in its own window, shown.
+    void ShowFloating()
+    {
+        toolbar->SetFloating(true);
+        ASSERT_TRUE(PumpUntil([&] { return toolbar->Floating() && toolbar->FloatingParent() &&
+                                           IsWindowVisible(toolbar->FloatingParent()->Handle()); }));
+        PumpPending();
+    }
+
     TDkView* View() const { return toolbar->View(); }
     TDkItemViewer* ViewerOf(TDkCustomItem* item) const { return View()->Find(item); }
     TDkItemViewer* Chevron() const { return View()->Find(toolbar->ChevronItem()); }
-    void NextStep() { PostMessageA(stepper_->Handle(), WM_NEXTSTEP, 0, 0); }
+    void NextStep() { steps.Post(); }
 
     // The form narrowed until the chevron shows.
     void Narrow()
@@ -191,11 +175,10 @@ protected:
     TDkItem* items[5] = {};
     TEdit* edit = nullptr;
     std::vector<std::string> clicked;
-    std::deque<std::function<void()>> steps;
+    TLoopSteps steps;
 
 private:
-    std::unique_ptr<TUtilWindow> stepper_;
-    UINT_PTR watchdog_ = 0;
+    std::unique_ptr<TLoopWatchdog> watchdog_;
     TDkSoundPlayer sound_ = nullptr;
     TDkSystemChecks* checks_ = nullptr;
     TCustomForm* mainForm_ = nullptr;
@@ -325,7 +308,7 @@ TEST_F(ToolbarWindow, AnItemPickedInTheChevronsPopupRunsAndBecomesTheMostImporta
     TDkItem* picked = items[4];
     bool listed = false;
     toolbar->ChevronItem()->OnPopup = [&](TDkCustomItem*, bool) {
-        steps.push_back([&] {
+        steps.Add([&] {
             TDkView* popupView = View()->OpenView();
             ASSERT_NE(popupView, nullptr);
             TDkItemViewer* there = popupView->Find(picked);
@@ -436,7 +419,7 @@ TEST_F(ToolbarWindow, KeyboardOpeningOpensASubMenuWithTheUnderlinesShown)
     more->OnPopup = [&](TDkCustomItem*, bool) {
         ++popups;
         underlined = View()->ShowAccels();
-        steps.push_back([] { EXPECT_TRUE(PressKeys({VK_DOWN})); EXPECT_TRUE(PressKeys({VK_RETURN})); });
+        steps.Add([] { EXPECT_TRUE(PressKeys({VK_DOWN})); EXPECT_TRUE(PressKeys({VK_RETURN})); });
         NextStep();
     };
     EXPECT_TRUE(toolbar->KeyboardOpen('m', false));
@@ -731,10 +714,7 @@ TEST_F(ToolbarWindow, TheFloatingWidthGoesThroughThePositionData)
 TEST_F(ToolbarWindow, AFloatingToolbarIsResizedToItsSizes)
 {
     ShowForm();
-    toolbar->SetFloating(true);
-    ASSERT_TRUE(PumpUntil([&] { return toolbar->Floating() && toolbar->FloatingParent() &&
-                                       IsWindowVisible(toolbar->FloatingParent()->Handle()); }));
-    PumpPending();
+    ASSERT_NO_FATAL_FAILURE(ShowFloating());
     const std::vector<TDkFloatingSize> sizes = toolbar->FloatingSizes();
     ASSERT_GE(sizes.size(), 3u);
     const HWND frame = toolbar->FloatingParent()->Handle();
@@ -798,10 +778,7 @@ TEST_F(ToolbarWindow, AFloatingToolbarIsResizedToItsSizes)
 TEST_F(ToolbarWindow, AFloatingToolbarDraggedByItsBorderSnapsToASize)
 {
     ShowForm();
-    toolbar->SetFloating(true);
-    ASSERT_TRUE(PumpUntil([&] { return toolbar->Floating() && toolbar->FloatingParent() &&
-                                       IsWindowVisible(toolbar->FloatingParent()->Handle()); }));
-    PumpPending();
+    ASSERT_NO_FATAL_FAILURE(ShowFloating());
     const std::vector<TDkFloatingSize> sizes = toolbar->FloatingSizes();
     ASSERT_GE(sizes.size(), 2u);
     const HWND frame = toolbar->FloatingParent()->Handle();
@@ -815,13 +792,13 @@ TEST_F(ToolbarWindow, AFloatingToolbarDraggedByItsBorderSnapsToASize)
     bool released = false;
     toolbar->OnSizingBegins = [&](int e) {
         edge = e;
-        steps.push_back([&] { EXPECT_TRUE(MoveScreen(target)); });
+        steps.Add([&] { EXPECT_TRUE(MoveScreen(target)); });
         NextStep();
     };
     toolbar->OnSizingStep = [&] {
         if (released) return;
         released = true;
-        steps.push_back([&] {
+        steps.Add([&] {
             INPUT up = MouseInputAt(target, MOUSEEVENTF_LEFTUP);
             EXPECT_EQ(SendInput(1, &up, sizeof up), 1u);
         });
