@@ -58,7 +58,8 @@ std::string Text(const RECT& r)
     return text;
 }
 
-// The moves the GUI thread's loop takes from its queue while it holds the capture.
+// The moves the GUI thread takes from its queue: while its loop holds the capture, or any
+// when told so.
 class TTakenMoves {
 public:
     TTakenMoves()
@@ -79,11 +80,21 @@ public:
 
     // The move to wait for, before it is sent. A move counts within a pixel (the input's
     // absolute coordinates are scaled); a late echo of an earlier one may follow it.
-    void Expect(POINT at)
+    void Expect(POINT at, bool captured = true)
     {
         reached_ = false;
+        captured_ = captured;
         x_ = at.x;
         y_ = at.y;
+    }
+    // The points of the moves taken under the capture since the last call, as text: a
+    // failed drag names the moves its loop saw.
+    std::string TakeTrace()
+    {
+        std::string text;
+        for (const POINT& p : trace_) text += "(" + std::to_string(p.x) + "," + std::to_string(p.y) + ") ";
+        trace_.clear();
+        return text;
     }
     // Waits until the loop has taken the move expected, giving it again now and then: the
     // X server's echo of an earlier move can overtake it in the queue and take its place.
@@ -105,8 +116,12 @@ private:
         Guarded([&] {
             const MSG* msg = reinterpret_cast<const MSG*>(lParam);
             TTakenMoves* self = instance_;
-            if (code == HC_ACTION && wParam == PM_REMOVE && msg->message == WM_MOUSEMOVE && GetCapture() && self &&
-                std::abs(self->x_.load() - msg->pt.x) <= 1 && std::abs(self->y_.load() - msg->pt.y) <= 1) {
+            // Over a frame, and without the capture, a move comes as a non-client one.
+            const bool move = msg->message == WM_MOUSEMOVE || (msg->message == WM_NCMOUSEMOVE && !GetCapture());
+            if (code != HC_ACTION || wParam != PM_REMOVE || !move || !self) return;
+            if (GetCapture()) self->trace_.push_back(msg->pt);
+            if ((GetCapture() || !self->captured_) && std::abs(self->x_.load() - msg->pt.x) <= 1 &&
+                std::abs(self->y_.load() - msg->pt.y) <= 1) {
                 self->reached_ = true;
                 SetEvent(self->event_);
             }
@@ -119,16 +134,22 @@ private:
     HANDLE event_ = nullptr;
     std::atomic<LONG> x_{-100000}, y_{-100000};
     std::atomic<bool> reached_{false};
+    std::atomic<bool> captured_{true};
+    std::vector<POINT> trace_;  // the GUI thread's only
 };
 TTakenMoves* TTakenMoves::instance_ = nullptr;
 
 // One step of the input a script gives.
 struct TStep {
-    enum TKind { Move, Pass, Down, Up, KeyPress, KeyDown, KeyUp, Post, Call } Kind;
+    enum TKind { Approach, Move, Pass, Down, Up, KeyPress, KeyDown, KeyUp, Post, Call } Kind;
     POINT At = {0, 0};
     WORD Key = 0;
     std::function<void()> Run = {};  // Call: on the script's thread
 
+    // Before a press: the pointer goes there and the GUI thread takes the move, so that no
+    // late move from where the pointer stood before (a test before may have left it far
+    // away) comes into the loop and takes the drag elsewhere.
+    static TStep ApproachTo(POINT p) { return {Approach, p}; }
     static TStep MoveTo(POINT p) { return {Move, p}; }
     static TStep PassOver(POINT p) { return {Pass, p}; }  // a move not waited for
     static TStep DownAt(POINT p) { return {Down, p}; }
@@ -172,6 +193,18 @@ private:
             const TStep& s = steps_[i];
             INPUT in[1];
             switch (s.Kind) {
+            case TStep::Approach: {
+                in[0] = MouseInputAt(s.At, 0);
+                POINT now = {};
+                GetCursorPos(&now);
+                // A move to where the pointer stands already is no move: none would come.
+                const bool there = std::abs(now.x - s.At.x) <= 1 && std::abs(now.y - s.At.y) <= 1;
+                taken_.Expect(s.At, false);
+                if (SendInput(1, in, sizeof(INPUT)) != 1) failure_ = "SendInput refused a move";
+                else if (!there && !taken_.WaitTaken([&] { SendInput(1, in, sizeof(INPUT)); }))
+                    failure_ = "the window did not take the move of step " + std::to_string(i);
+                break;
+            }
             case TStep::Move:
                 in[0] = MouseInputAt(s.At, 0);
                 taken_.Expect(s.At);
@@ -269,6 +302,7 @@ protected:
 
     void TearDown() override
     {
+        if (HasFailure()) std::fprintf(stderr, "the moves the loops took, by drag:\n%s", moves_.c_str());
         watchdog_.reset();
         delete form;
         PumpPending();
@@ -285,6 +319,7 @@ protected:
         EXPECT_EQ(script.Failure(), "");
         EXPECT_FALSE(TLoopWatchdog::Fired());
         PumpPending();
+        moves_ += taken.TakeTrace() + "\n";
     }
 
     // The loop gave back everything it took.
@@ -339,6 +374,7 @@ protected:
     void Drag(POINT from, POINT to, std::vector<TStep> end = {}, std::vector<TStep> before = {})
     {
         std::vector<TStep> steps = std::move(before);
+        steps.push_back(TStep::ApproachTo(from));
         steps.push_back(TStep::DownAt(from));
         // A first move on the spot: the loop has begun once it is taken.
         steps.push_back(TStep::MoveTo({from.x + 1, from.y}));
@@ -381,6 +417,7 @@ private:
     std::unique_ptr<TLoopWatchdog> watchdog_;
     int spot_ = 0;
     TDkClipCursorProc clip_ = nullptr;
+    std::string moves_;
 };
 
 const bool smoothModes[] = {false, true};
