@@ -811,11 +811,16 @@ void TMOXLoadForm::loadcell_cbChange(TObject*)
     UpdateSGH();
 }
 
-void TMOXLoadForm::CommitFocusedEdit()
+TWinControl* TMOXLoadForm::FocusedEdit()
 {
     TWinControl* focused = ActiveControl();
-    if (!focused || !focused->Focused()) return;
-    if (dynamic_cast<TNumEdit*>(focused) || focused == Edit1) focused->DoExit();
+    if (!focused || !focused->Focused()) return nullptr;
+    return dynamic_cast<TNumEdit*>(focused) || focused == Edit1 ? focused : nullptr;
+}
+
+void TMOXLoadForm::CommitFocusedEdit()
+{
+    if (TWinControl* edit = FocusedEdit()) edit->DoExit();
 }
 
 bool TMOXLoadForm::FocusToolbar()
@@ -829,11 +834,10 @@ bool TMOXLoadForm::FocusToolbar()
 
 bool TMOXLoadForm::LeaveEdit()
 {
-    TWinControl* focused = ActiveControl();
-    if (!focused || !focused->Focused()) return true;
-    auto* edit = dynamic_cast<TNumEdit*>(focused);
-    if (!edit && focused != Edit1) return true;
+    TWinControl* focused = FocusedEdit();
+    if (!focused) return true;
     if (!FocusToolbar()) focused->DoExit();
+    const auto* edit = dynamic_cast<TNumEdit*>(focused);
     return !(edit && edit->ExitCorrected());
 }
 

@@ -201,6 +201,8 @@ private:
     void ShowHint(TObject* sender);
     void ClearHint(TObject* sender);
     void SetHintText(const std::string& text);
+    // The edit being typed in (a number box or the name), when it has the focus.
+    TWinControl* FocusedEdit();
     // The edit that has the focus runs its exit check and its encoder, as when focus leaves.
     void CommitFocusedEdit();
     // The focus goes to the docked toolbar, as it went to a button the mouse came over, when
