@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <initializer_list>
@@ -95,6 +96,50 @@ inline testing::AssertionResult MoveScreen(POINT at)
 {
     INPUT in = MouseInputAt(at, 0);
     if (SendInput(1, &in, sizeof(INPUT)) != 1) return testing::AssertionFailure() << "SendInput refused";
+    return testing::AssertionSuccess();
+}
+
+// The pointer to the screen's bottom-right corner, away from every window a test shows,
+// once every move before it has been handled: under load the virtual desktop can hand on
+// a move an earlier test gave (it puts the pointer back there) well after it was given.
+// Moves are handled in order, so once a window of our own at the corner has seen the
+// pointer arrive, no earlier move can still come.
+inline testing::AssertionResult ParkPointer()
+{
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    // SS_NOTIFY: a static control is transparent to the mouse without it.
+    const HWND window = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, "STATIC", "",
+                                        WS_POPUP | WS_VISIBLE | SS_NOTIFY, w - 8, h - 8, 8, 8, nullptr, nullptr,
+                                        GetModuleHandleA(nullptr), nullptr);
+    if (!window) return testing::AssertionFailure() << "no window for the pointer to park on";
+    // Two points, so that a pointer standing on the second already still moves.
+    const POINT a = {w - 6, h - 6}, b = {w - 2, h - 2};
+    bool arrived = false;
+    const DWORD start = GetTickCount();
+    while (!arrived && GetTickCount() - start < 5000) {
+        if (!MoveScreen(a) || !MoveScreen(b)) break;
+        // Given again when it has not come within a while: a move can be lost to another.
+        const DWORD given = GetTickCount();
+        while (!arrived && GetTickCount() - given < 250) {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message == WM_QUIT) {
+                    PostQuitMessage(static_cast<int>(msg.wParam));
+                    DestroyWindow(window);
+                    return testing::AssertionFailure() << "WM_QUIT while parking the pointer";
+                }
+                // Within a pixel: the input's absolute coordinates are scaled.
+                if (msg.hwnd == window && msg.message == WM_MOUSEMOVE && std::abs(msg.pt.x - b.x) <= 1 &&
+                    std::abs(msg.pt.y - b.y) <= 1)
+                    arrived = true;
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+            if (!arrived) MsgWaitForMultipleObjectsEx(0, nullptr, 50, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        }
+    }
+    DestroyWindow(window);
+    if (!arrived) return testing::AssertionFailure() << "the pointer never reached the corner";
     return testing::AssertionSuccess();
 }
 

@@ -48,7 +48,7 @@ protected:
         checks_ = SetDkSystem(&noAnimation_);
         sound_ = SetDkSoundPlayer([](const char*) {});
         // Away from every window: a window appearing under the cursor would select an item.
-        SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 2, GetSystemMetrics(SM_CYSCREEN) - 2);
+        ASSERT_TRUE(ParkPointer());
         watchdog_ = std::make_unique<TLoopWatchdog>(15000);
     }
 

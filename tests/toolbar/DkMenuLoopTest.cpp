@@ -88,7 +88,7 @@ protected:
         other->SetParent(form);
         other->SetBounds(10, 200, 200, 60);
         // Away from every window: a window appearing under the cursor would move the selection.
-        SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 2, GetSystemMetrics(SM_CYSCREEN) - 2);
+        ASSERT_TRUE(ParkPointer());
         watchdog_ = std::make_unique<TLoopWatchdog>(15000);
     }
 

@@ -113,7 +113,7 @@ protected:
         edit->SetParent(form);
         edit->SetBounds(10, 150, 120, 22);
         // Away from every window: a window appearing under the cursor would move the selection.
-        SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 2, GetSystemMetrics(SM_CYSCREEN) - 2);
+        ASSERT_TRUE(ParkPointer());
         watchdog_ = std::make_unique<TLoopWatchdog>(15000);
     }
 
