@@ -3,10 +3,13 @@
 #include "file_system.h"
 #include "handle.h"
 #include "process_launch.h"
+#include "registry_script_registrar.h"
 #include "system_folders.h"
 #include "system_info.h"
 
 #include <oleauto.h>
+
+#include <string>
 
 namespace qv {
 
@@ -81,6 +84,33 @@ bool RegisterModuleByType(zString path, bool register_it, bool per_user)
     const bool redirected = per_user && IsNt5OrLater() && RedirectClassesRoot();
     const bool done = type_library ? register_type_library(path, register_it) : register_library(path, register_it);
     if (redirected) RestoreClassesRoot();
+    return done;
+}
+
+bool RegisterModuleByScript(zString path, bool register_it)
+{
+    SetLastFileOpError(0);
+    RecordFailedPath(path);
+    if (path.empty()) return false;
+    std::wstring script = path.str();
+    const size_t dot = script.rfind(L'.'), slash = script.find_last_of(L"\\/");
+    if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) script.resize(dot);
+    script += L".rgs";
+    RegistryScriptRegistrar registrar;
+    if (!registrar.load(script.c_str())) {
+        SetLastFileOpError(OsGetFileAttributes(script.c_str()) == INVALID_FILE_ATTRIBUTES ? ERROR_FILE_NOT_FOUND
+                                                                                          : ERROR_INVALID_DATA);
+        RecordFailedPath(script.c_str());
+        return false;
+    }
+    // The script is 8-bit text: the path goes in in the ANSI code page.
+    const int length = WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string narrow(length > 0 ? length : 1, '\0');
+    WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, narrow.data(), length, nullptr, nullptr);
+    narrow.resize(narrow.find('\0'));
+    registrar.placeholders["MODULEPATH"] = narrow;
+    const bool done = register_it ? registrar.register_tree(true, false) : registrar.unregister_tree(true);
+    if (!done) SetLastFileOpError(ERROR_CANTWRITE);
     return done;
 }
 

@@ -211,3 +211,51 @@ TEST_F(ExeServerTest, AnExeServerThatDoesNotEndIsAFailure)
 }
 
 }  // namespace
+
+namespace {
+
+std::wstring registry_default(HKEY root, const wchar_t* path)
+{
+    wchar_t text[MAX_PATH] = {};
+    DWORD size = sizeof text;
+    if (RegGetValueW(root, path, nullptr, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) return L"<none>";
+    return text;
+}
+
+TEST(RegisterModuleByScript, ScriptBesideTheModuleRegistersAndUnregisters)
+{
+    const scratch_folder folder(L"module_script");
+    const std::wstring module = folder.join(L"probe.server.dll");
+    const std::string script =
+        "HKCR\r\n{\r\n\tCorvaneScriptProbe.1 = s 'Script probe'\r\n\t{\r\n\t\tInprocServer32 = s '%MODULEPATH%'\n\t}\r\n}\r\n";
+    folder.write(L"probe.server.rgs", bytes(script.begin(), script.end()));
+    const wchar_t* const key = L"Software\\Classes\\CorvaneScriptProbe.1";
+    const std::wstring server = std::wstring(key) + L"\\InprocServer32";
+
+    ASSERT_TRUE(qv::RegisterModuleByScript(module.c_str(), true));
+    EXPECT_EQ(registry_default(HKEY_LOCAL_MACHINE, key), L"Script probe");
+    EXPECT_EQ(registry_default(HKEY_LOCAL_MACHINE, server.c_str()), module);
+    EXPECT_TRUE(qv::RegisterModuleByScript(module.c_str(), false));
+    EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, key));
+
+    struct Row {
+        const char* name;
+        const wchar_t* module;
+        const char* script;  // written beside it; none when null
+        DWORD error;
+    } rows[] = {
+        {"no script", L"other.dll", nullptr, ERROR_FILE_NOT_FOUND},
+        {"a script that does not parse", L"broken.dll", "HKLM\r\n{\r\n}\r\n", ERROR_INVALID_DATA},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::wstring path = folder.join(row.module);
+        std::wstring rgs = path.substr(0, path.size() - 4) + L".rgs";
+        if (row.script) folder.write(rgs.substr(folder.path().size() + 1), bytes(row.script, row.script + strlen(row.script)));
+        EXPECT_FALSE(qv::RegisterModuleByScript(path.c_str(), true));
+        EXPECT_EQ(qv::LastFileOpError(), row.error);
+        EXPECT_EQ(qv::LastFailedPath().str(), rgs);
+    }
+}
+
+}  // namespace
