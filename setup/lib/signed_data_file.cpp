@@ -2,6 +2,7 @@
 
 #include "file.h"
 #include "file_system.h"
+#include "win32_exception.h"
 
 #include <array>
 #include <cstring>
@@ -330,8 +331,8 @@ int SignDataFile(const zString& data_file, const zString& certificate_file, cons
         if (data.read(record, min_record_size) != min_record_size
             || CheckSignedFilePayload(layout, Field(record, record_payload_length_at)) != 0)
             return SignFailure(2, data_file, ERROR_INVALID_DATA);
-    } catch (...) {
-        return SignFailure(2, data_file, LastFileOpError());
+    } catch (const win32_exception& e) {
+        return SignFailure(2, data_file, e.error());
     }
 
     signature_verifier verifier;
@@ -348,8 +349,8 @@ int SignDataFile(const zString& data_file, const zString& certificate_file, cons
     try {
         Seek(data, 0);
         if (!HashSpan(data, verifier, size)) return SignFailure(6, certificate_file, verifier.last_error());
-    } catch (...) {
-        return SignFailure(2, data_file, LastFileOpError());
+    } catch (const win32_exception& e) {
+        return SignFailure(2, data_file, e.error());
     }
     std::vector<BYTE> block;
     if (!verifier.sign_block(block)) return SignFailure(3, data_file, verifier.last_error());

@@ -250,7 +250,9 @@ TEST(SerializedStores, CertificatesOutsideTheirSignedPartRefused)
         changed[row.at] = row.value;
         const qv::cert_context certificate(
             CertCreateCertificateContext(X509_ASN_ENCODING, changed.data(), static_cast<DWORD>(changed.size())));
-        if (certificate) EXPECT_FALSE(qv::CertificateEncodingStrict(certificate.get()));
+        if (certificate) {
+            EXPECT_FALSE(qv::CertificateEncodingStrict(certificate.get()));
+        }
     }
     EXPECT_FALSE(qv::CertificateEncodingStrict(nullptr));
 }
