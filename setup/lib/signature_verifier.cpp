@@ -601,6 +601,33 @@ DWORD CompleteIssuers(PCCERT_CONTEXT certificate, HCERTSTORE target, const chain
     return 0;
 }
 
+cert_chain BuildCertificateChain(PCCERT_CONTEXT certificate, HCERTSTORE additional)
+{
+    CERT_CHAIN_PARA parameters{};
+    parameters.cbSize = sizeof parameters;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    if (!CertGetCertificateChain(nullptr, certificate, nullptr, additional, &parameters, 0, nullptr, &chain)) return {};
+    return cert_chain(chain);
+}
+
+cert_store ReadSignedMessage(const zString& path, crypt_msg& message)
+{
+    HCERTSTORE store = nullptr;
+    HCRYPTMSG read = nullptr;
+    if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(),
+                          CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED | CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+                          CERT_QUERY_FORMAT_FLAG_ALL, 0, nullptr, nullptr, nullptr, &store, &read, nullptr))
+        return {};
+    message.reset(read);
+    return cert_store(store);
+}
+
+bool SignedMessageSignerCount(HCRYPTMSG message, DWORD& count)
+{
+    DWORD size = sizeof count;
+    return message && CryptMsgGetParam(message, CMSG_SIGNER_COUNT_PARAM, 0, &count, &size);
+}
+
 zString CertificateNameText(const CERT_NAME_BLOB& name, DWORD form)
 {
     CERT_NAME_BLOB copy = name;

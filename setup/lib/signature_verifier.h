@@ -55,7 +55,14 @@ struct cert_context_traits {
     static void close(type h) noexcept { handle_holder::close_cert_context(h); }
 };
 
+struct cert_chain_traits {
+    using type = PCCERT_CHAIN_CONTEXT;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type h) noexcept { CertFreeCertificateChain(h); }
+};
+
 using cert_store = handle<cert_store_traits>;
+using cert_chain = handle<cert_chain_traits>;
 using crypt_provider = handle<crypt_provider_traits>;
 using crypt_hash = handle<crypt_hash_traits>;
 using crypt_key = handle<crypt_key_traits>;
@@ -200,6 +207,14 @@ std::vector<std::string> KeyContainers(DWORD provider_type = PROV_RSA_FULL);
 // The issuers of a certificate, from "CA" or else "Root", added to `target` up to a root;
 // 0, 0x8009202B when an issuer is outside its dates, or the add's error.
 DWORD CompleteIssuers(PCCERT_CONTEXT certificate, HCERTSTORE target, const chain_stores* stores = nullptr);
+
+// The system's chain for a certificate, with `additional` searched as well (null: none).
+cert_chain BuildCertificateChain(PCCERT_CONTEXT certificate, HCERTSTORE additional);
+// A PKCS #7 signed message in a file (a certificates-only one included): its certificates,
+// and the message for CryptMsgGetParam.
+cert_store ReadSignedMessage(const zString& path, crypt_msg& message);
+// The number of signers of a message; false when the message says nothing.
+bool SignedMessageSignerCount(HCRYPTMSG message, DWORD& count);
 
 // CertNameToStrW of a name in the given form.
 zString CertificateNameText(const CERT_NAME_BLOB& name, DWORD form);

@@ -389,6 +389,32 @@ TEST(CertificateStores, OpenedAndImported)
     EXPECT_EQ(qv::KeyContainers(), containers);
 }
 
+TEST(CryptoWrappers, ChainsAndSignedMessages)
+{
+    const qv::cert_store additional = store_of({L"intermediate.cer", L"root.cer"});
+    const qv::cert_context signer = load_certificate(L"signer.cer");
+    const qv::cert_chain chain = qv::BuildCertificateChain(signer.get(), additional.get());
+    ASSERT_TRUE(chain);
+    ASSERT_GE(chain.get()->cChain, 1u);
+    const CERT_SIMPLE_CHAIN& simple = *chain.get()->rgpChain[0];
+    ASSERT_EQ(simple.cElement, 3u);
+    EXPECT_TRUE(qv::SameCertificate(simple.rgpElement[0]->pCertContext, signer.get()));
+    EXPECT_EQ(subject_of(simple.rgpElement[2]->pCertContext), "Corvane Test Root");
+    // The tests' root is none of the system's.
+    EXPECT_NE(chain.get()->TrustStatus.dwErrorStatus & CERT_TRUST_IS_UNTRUSTED_ROOT, 0u);
+
+    qv::crypt_msg message;
+    const qv::cert_store certificates = qv::ReadSignedMessage(signing_fixture(L"signer_chain.p7b").c_str(), message);
+    ASSERT_TRUE(certificates);
+    EXPECT_EQ(qv::CertificateCount(certificates.get()), 2u);
+    DWORD signers = 99;
+    ASSERT_TRUE(qv::SignedMessageSignerCount(message.get(), signers));
+    EXPECT_EQ(signers, 0u);
+    qv::crypt_msg none;
+    EXPECT_FALSE(qv::ReadSignedMessage(signing_fixture(L"root.cer").c_str(), none));
+    EXPECT_FALSE(qv::SignedMessageSignerCount(none.get(), signers));
+}
+
 TEST(CryptoWrappers, KeysDerivedExportedAndImported)
 {
     qv::hash_context hash(CALG_SHA1, qv::DefaultProviders(CALG_SHA1));
