@@ -520,9 +520,10 @@ TEST(SignDataFile, LeavesNoKeyContainerBehind)
             ASSERT_EQ(qv::SignDataFile(data.c_str(), signing_fixture(L"signer.cer").c_str(),
                                        signing_fixture(L"signer.pfx").c_str(), signing_password, test.get()),
                       0);
-            EXPECT_EQ(qv::SignDataFile(data.c_str(), signing_fixture(L"signer.cer").c_str(),
+            const std::wstring other = copy_of(folder, L"unsigned.dat", L"other.dat");
+            EXPECT_EQ(qv::SignDataFile(other.c_str(), signing_fixture(L"signer.cer").c_str(),
                                        signing_fixture(L"signer.pfx").c_str(), L"wrong", test.get()),
-                      2);
+                      4);
         }
     }
     EXPECT_EQ(qv::KeyContainers(), before);
