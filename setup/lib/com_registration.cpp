@@ -9,8 +9,6 @@
 
 #include <oleauto.h>
 
-#include <string>
-
 namespace qv {
 
 namespace {
@@ -92,23 +90,15 @@ bool RegisterModuleByScript(zString path, bool register_it)
     SetLastFileOpError(0);
     RecordFailedPath(path);
     if (path.empty()) return false;
-    std::wstring script = path.str();
-    const size_t dot = script.rfind(L'.'), slash = script.find_last_of(L"\\/");
-    if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) script.resize(dot);
-    script += L".rgs";
+    const zString script = zString(path).replace_extension(L".rgs");
     RegistryScriptRegistrar registrar;
-    if (!registrar.load(script.c_str())) {
-        SetLastFileOpError(OsGetFileAttributes(script.c_str()) == INVALID_FILE_ATTRIBUTES ? ERROR_FILE_NOT_FOUND
-                                                                                          : ERROR_INVALID_DATA);
-        RecordFailedPath(script.c_str());
+    if (!registrar.load(script)) {
+        SetLastFileOpError(OsGetFileAttributes(script) == INVALID_FILE_ATTRIBUTES ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_DATA);
+        RecordFailedPath(script);
         return false;
     }
     // The script is 8-bit text: the path goes in in the ANSI code page.
-    const int length = WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string narrow(length > 0 ? length : 1, '\0');
-    WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, narrow.data(), length, nullptr, nullptr);
-    narrow.resize(narrow.find('\0'));
-    registrar.placeholders["MODULEPATH"] = narrow;
+    registrar.placeholders["MODULEPATH"] = path.narrow();
     const bool done = register_it ? registrar.register_tree(true, false) : registrar.unregister_tree(true);
     if (!done) SetLastFileOpError(ERROR_CANTWRITE);
     return done;

@@ -100,11 +100,10 @@ bool HashSpan(file& source, hash_context& hash, ULONGLONG length, std::vector<BY
     return true;
 }
 
-bool Seek(file& source, ULONGLONG offset)
+void Seek(file& source, ULONGLONG offset)
 {
     LONG high = static_cast<LONG>(offset >> 32);
     source.seek(static_cast<LONG>(offset & 0xFFFFFFFFu), FILE_BEGIN, &high);
-    return true;
 }
 
 ULONGLONG FileSize(file& source)
@@ -112,6 +111,26 @@ ULONGLONG FileSize(file& source)
     DWORD high = 0;
     const DWORD low = source.size(&high);
     return (static_cast<ULONGLONG>(high) << 32) | low;
+}
+
+// The header from the file's start, and the file's size; 0 or 13 for a file shorter than it.
+DWORD ReadHeader(file& source, BYTE (&header)[signed_file_header_size], ULONGLONG& size)
+{
+    size = FileSize(source);
+    Seek(source, 0);
+    if (size < signed_file_header_size || source.read(header, signed_file_header_size) != signed_file_header_size)
+        return ERROR_INVALID_DATA;
+    return 0;
+}
+
+// The payload's length from the record, which must end the payload at the block: 0 or 13.
+DWORD ReadPayloadLength(file& source, const signed_file_layout& layout, DWORD& length)
+{
+    BYTE field[4];
+    Seek(source, static_cast<ULONGLONG>(layout.record_offset) + record_payload_length_at);
+    if (source.read(field, sizeof field) != sizeof field) return ERROR_INVALID_DATA;
+    length = Field(field, 0);
+    return CheckSignedFilePayload(layout, length);
 }
 
 zString CutName(const zString& name)
@@ -125,20 +144,16 @@ zString CutName(const zString& name)
 DWORD CheckFile(file& source, SignedFileResult& out, const chain_stores* stores)
 {
     BYTE header[signed_file_header_size];
-    const ULONGLONG size = FileSize(source);
-    if (size < signed_file_header_size || source.read(header, signed_file_header_size) != signed_file_header_size)
-        return ERROR_INVALID_DATA;
+    ULONGLONG size = 0;
+    if (const DWORD read = ReadHeader(source, header, size); read != 0) return read;
     signed_file_layout layout;
     const DWORD checked = CheckSignedFileHeader(header, size, layout);
     out.is_signed = Field(header, 20) != size;
     if (checked != 0) return checked;
 
     // The payload's length before the block: every offset is checked before the block is read.
-    BYTE length[4];
-    Seek(source, static_cast<ULONGLONG>(layout.record_offset) + record_payload_length_at);
-    if (source.read(length, sizeof length) != sizeof length) return ERROR_INVALID_DATA;
-    const DWORD payloadLength = Field(length, 0);
-    if (const DWORD payload = CheckSignedFilePayload(layout, payloadLength); payload != 0) return payload;
+    DWORD payloadLength = 0;
+    if (const DWORD payload = ReadPayloadLength(source, layout, payloadLength); payload != 0) return payload;
 
     const ULONGLONG blockSize = size - layout.block_offset;
     std::vector<BYTE> block(static_cast<size_t>(blockSize));
@@ -317,19 +332,14 @@ int SignDataFile(const zString& data_file, const zString& certificate_file, cons
     if (data.is_internet()) return SignFailure(2, data_file, ERROR_NOT_SUPPORTED);
     ULONGLONG size = 0;
     try {
-        size = FileSize(data);
         BYTE header[signed_file_header_size];
-        if (size < signed_file_header_size || data.read(header, signed_file_header_size) != signed_file_header_size)
-            return SignFailure(2, data_file, ERROR_INVALID_DATA);
         signed_file_layout layout;
+        DWORD payloadLength = 0;
+        if (const DWORD read = ReadHeader(data, header, size); read != 0) return SignFailure(2, data_file, read);
         if (const DWORD read = ReadSignedFileHeader(header, layout); read != 0) return SignFailure(2, data_file, read);
         if (layout.block_offset < size) return SignFailure(2, data_file, ERROR_ALREADY_EXISTS);  // it has a block
-        if (layout.block_offset != size || CheckSignedFileLayout(layout, size) != 0)
-            return SignFailure(2, data_file, ERROR_INVALID_DATA);
-        BYTE record[min_record_size];
-        Seek(data, layout.record_offset);
-        if (data.read(record, min_record_size) != min_record_size
-            || CheckSignedFilePayload(layout, Field(record, record_payload_length_at)) != 0)
+        if (layout.block_offset != size || CheckSignedFileLayout(layout, size) != 0
+            || ReadPayloadLength(data, layout, payloadLength) != 0)
             return SignFailure(2, data_file, ERROR_INVALID_DATA);
     } catch (const win32_exception& e) {
         return SignFailure(2, data_file, e.error());

@@ -28,9 +28,7 @@ std::string subject_of(PCCERT_CONTEXT certificate)
 {
     zString name;
     if (!certificate || !qv::CertificateNameAttribute(certificate->pCertInfo->Subject, szOID_COMMON_NAME, name)) return "";
-    std::string out;
-    for (const wchar_t c : name.str()) out += static_cast<char>(c);
-    return out;
+    return name.narrow();
 }
 
 TEST(HashAlgorithms, ByNameAsTable)

@@ -22,9 +22,7 @@ constexpr DWORD bad_signature = qv::signed_file_bad_signature;
 
 std::string narrow(const zString& text)
 {
-    std::string out;
-    for (const wchar_t c : text.str()) out += static_cast<char>(c);
-    return out;
+    return text.narrow();
 }
 
 void put32(bytes& file, size_t at, DWORD value)
